@@ -1,0 +1,58 @@
+// The navigation snapshot: one converted GPS fix, handed from the sampler to the composer.
+#pragma once
+
+#include <cstdint>
+
+// Every field holds the value in the unit and form the records print. Written only by SampleFlightState on
+// the host's thread while dataReady is 0; read only by the composer on the output thread while it is 1.
+struct NavSnapshot {
+    char latHemisphere;        // 'N' or 'S'
+    int32_t latDegrees;        // 0..90
+    int32_t latMinutes;        // 0..59
+    int32_t latMinuteFraction; // 1/10000 or 1/1000000 minute, by the six-decimal setting
+    char lonHemisphere;        // 'E' or 'W'
+    int32_t lonDegrees;        // 0..180
+    int32_t lonMinutes;
+    int32_t lonMinuteFraction;
+
+    int32_t timeHours;
+    int32_t timeMinutes;
+    int32_t timeSeconds;
+    int32_t dateYear2; // year modulo 100
+    int32_t dateMonth;
+    int32_t dateDay;
+
+    double groundSpeedKnots; // knots + 0.05
+    double groundSpeedKmh;   // groundSpeedKnots * 1.852
+    double trackTrue;        // degrees, above 0 up to 360
+    double trackMagnetic;    // degrees
+    double headingMagnetic;  // degrees, before drift correction
+    double magVariation;     // degrees + 0.05, folded to its side
+    char magVariationSide;   // 'E' or 'W'
+    double altitudeMetres;   // metres + 0.05
+    double airspeedValue;    // as the host delivers it
+    double verticalSpeedFpm; // feet per minute
+
+    // Written on generations 1 and 2 only.
+    double attitudeA127;
+    double attitudeB119;
+    double bankDegrees;
+    double pitchDegrees;
+};
+
+extern NavSnapshot navSnapshot;
+
+// Double to integer, truncating toward zero like a cast, but saturating to the int32 range instead of being
+// undefined for huge values; NaN gives 0.
+inline int32_t TruncateToInt32(double value) {
+    if (!(value == value)) {
+        return 0;
+    }
+    if (value >= 2147483647.0) {
+        return INT32_MAX;
+    }
+    if (value <= -2147483648.0) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(value);
+}

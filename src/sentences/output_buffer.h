@@ -1,0 +1,26 @@
+// The one cycle's text buffer, the bounded formatter and the NMEA checksum.
+#pragma once
+
+#include <cstdint>
+
+constexpr int32_t kOutputBufferSize = 2048;
+
+// One cycle's text, written only by the composer on the output thread; an overlapped write or the relay
+// module reads it until the next cycle has seen that write finish.
+extern char OutputBuffer[kOutputBufferSize];
+
+// Formats at offset `at` of OutputBuffer, never past its end; returns the new length (at plus the
+// characters stored).
+int32_t FormatAt(int32_t at, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Closes the sentence that starts with '$' at `start` and ends before `end` with "*hh\r\n", hh being the XOR
+// of every byte after the '$'. Returns the new length, end + 5.
+int32_t AppendChecksum(int32_t start, int32_t end);
+
+// A double printed with one decimal: sign, integer part and the truncated tenths digit, as "%s%d.%d".
+struct OneDecimal {
+    const char* sign; // "-" for negative values that print a non-zero digit, else ""
+    int32_t whole;    // magnitude of the integer part
+    int32_t tenths;   // 0..9
+};
+OneDecimal ToOneDecimal(double value);

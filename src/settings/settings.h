@@ -1,0 +1,37 @@
+// The settings from the INI file beside the library, read once at start-up.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+// The set of selected output records.
+typedef uint32_t SentenceMask;
+constexpr SentenceMask kSentenceRmc = 0x001;
+constexpr SentenceMask kSentenceGll = 0x002;
+constexpr SentenceMask kSentenceGga = 0x004;
+constexpr SentenceMask kSentenceVtg = 0x008;
+constexpr SentenceMask kSentenceRma = 0x010;
+constexpr SentenceMask kSentencePgrmz = 0x020;
+constexpr SentenceMask kSentenceGsa = 0x040;
+constexpr SentenceMask kSentenceGsv = 0x080;
+constexpr SentenceMask kSentenceGtext = 0x200;
+constexpr SentenceMask kSentenceAv400 = 0x400;
+constexpr SentenceMask kSentenceRpy = 0x800;
+
+constexpr int kDevicePrefixLength = 4; // "\\.\" in front of the port name
+constexpr int kPortNameStorage = 60;
+constexpr int kPortNameReadSize = 58; // at most 57 characters and the terminator
+
+// All written by LoadSettings on the host's thread before the output thread exists; read-only afterwards.
+extern SentenceMask sentenceMask;
+extern int32_t sixDecimalMinutes; // "PosTo6Decimal": minute fractions in millionths (1) or ten-thousandths (0)
+extern int32_t relayMode;         // "Port" begins with NetHub: text goes to the relay module
+extern int32_t baudRate;          // "Speed"
+extern int32_t outputInterval;    // "Interval", milliseconds, at least 100
+// The device path: the prefix "\\.\" directly followed by the port name.
+extern char devicePath[kDevicePrefixLength + kPortNameStorage];
+
+// Reads, limits and writes back the settings at path; opens the serial port unless relay output is
+// selected. Returns non-zero on success, 0 when the port could not be opened.
+BOOL LoadSettings(const char* path);

@@ -1,0 +1,82 @@
+// The scriptable Win32 stand-in behind src/platform/win32.h for the unit tests: it records the calls the
+// module makes, as readable lines, and answers them as the test has scripted (results, failures, devices,
+// windows, INI files, timers, threads, the clock).
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace standin {
+
+// The handle CreateFileA gives for the serial device.
+extern const HANDLE kDeviceHandle;
+
+struct Window {
+    DWORD processId;
+    std::string className; // empty: GetClassNameA fails
+    std::string title;     // GetWindowTextA's answer
+};
+
+struct Result {
+    BOOL value;
+    DWORD error; // last error set when value is 0
+};
+
+enum class ThreadMode {
+    kRecord, // CreateThread only records the routine (see lastThreadStart); the test runs it itself
+    kReal,   // CreateThread starts a real thread; WaitForSingleObject and CloseHandle join it
+};
+
+// Everything a test can script and inspect. Reset() restores these defaults.
+struct Script {
+    // Platform answers
+    std::string moduleFileName = "C:\\Sim\\Modules\\Waypost.dll"; // GetModuleFileNameA, truncated as Windows
+    DWORD processId = 0x1234;
+    std::vector<Window> windows; // EnumWindows order
+    bool failCreateFile = false;
+    bool failGetCommState = false;
+    bool failGetCommTimeouts = false;
+    DCB deviceDcb{};                   // what GetCommState reads and SetCommState writes
+    COMMTIMEOUTS deviceTimeouts{};     // likewise for the time-outs
+    std::deque<Result> writeResults;   // WriteFile answers in turn; when empty: finished at once
+    std::deque<Result> overlappedResults; // GetOverlappedResult answers in turn; when empty: finished
+    UINT_PTR nextTimerId = 0x7001;     // 0: SetTimer fails
+    ThreadMode threadMode = ThreadMode::kRecord;
+    bool failCreateThread = false;
+    std::function<void(DWORD)> onSleep; // called by Sleep instead of sleeping, when set
+    std::atomic<DWORD> tickCount{0};    // GetTickCount
+
+    // Recorded state
+    std::string written;                      // every byte handed to WriteFile, in order
+    TIMERPROC lastTimerProc = nullptr;        // the procedure of the last SetTimer
+    LPTHREAD_START_ROUTINE lastThreadStart = nullptr; // the routine of the last CreateThread
+    int threadsCreated = 0;
+};
+
+Script& S();
+
+// Clears the call log, restores every script default and the module's process-wide state to its load
+// values (as if the library had just been loaded).
+void Reset();
+
+// The call log, one line per call, such as "PurgeComm(0xF)"; safe to read while threads run.
+std::vector<std::string> Calls();
+// Only the lines whose function name is one of the names given.
+std::vector<std::string> CallsOf(std::initializer_list<const char*> names);
+void ClearCalls();
+
+// INI files, by path and section; keys compare case-insensitively as in the private-profile functions.
+void SetProfileValue(const std::string& path, const std::string& section, const std::string& key,
+                     const std::string& value);
+bool HasProfileValue(const std::string& path, const std::string& section, const std::string& key);
+std::string ProfileValue(const std::string& path, const std::string& section, const std::string& key);
+// Every key=value of one section, in key order, keys as first written.
+std::map<std::string, std::string> ProfileSection(const std::string& path, const std::string& section);
+
+} // namespace standin
