@@ -97,7 +97,8 @@ static_assert(sizeof(ServiceImport) == 8, "an import row is two 32-bit words");
 // Entry n of a host function table: the address-sized word at n times the address size.
 inline uintptr_t HostTableEntry(const void* table, int entry) {
     uintptr_t address;
-    std::memcpy(&address, static_cast<const unsigned char*>(table) + static_cast<size_t>(entry) * sizeof address,
+    std::memcpy(&address,
+                static_cast<const unsigned char*>(table) + static_cast<size_t>(entry) * sizeof address,
                 sizeof address);
     return address;
 }

@@ -162,8 +162,8 @@ void WINAPI SetLastError(DWORD error);
 BOOL WINAPI CloseHandle(HANDLE object);
 
 // kernel32: other
-DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer, DWORD size,
-                                      LPCSTR path);
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer,
+                                      DWORD size, LPCSTR path);
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR path);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
@@ -180,6 +180,6 @@ int WINAPI GetClassNameA(HWND window, LPSTR buffer, int size);
 int WINAPI GetWindowTextA(HWND window, LPSTR buffer, int size);
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT period, TIMERPROC callback);
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
-int wsprintfA(LPSTR buffer, LPCSTR format, ...);
+int wsprintfA(LPSTR buffer, LPCSTR format, ...) __attribute__((format(printf, 2, 3)));
 
 #endif

@@ -25,10 +25,11 @@ constexpr int kPortNameReadSize = 58; // at most 57 characters and the terminato
 
 // All written by LoadSettings on the host's thread before the output thread exists; read-only afterwards.
 extern SentenceMask sentenceMask;
-extern int32_t sixDecimalMinutes; // "PosTo6Decimal": minute fractions in millionths (1) or ten-thousandths (0)
-extern int32_t relayMode;         // "Port" begins with NetHub: text goes to the relay module
-extern int32_t baudRate;          // "Speed"
-extern int32_t outputInterval;    // "Interval", milliseconds, at least 100
+extern int32_t
+    sixDecimalMinutes;         // "PosTo6Decimal": minute fractions in millionths (1) or ten-thousandths (0)
+extern int32_t relayMode;      // "Port" begins with NetHub: text goes to the relay module
+extern int32_t baudRate;       // "Speed"
+extern int32_t outputInterval; // "Interval", milliseconds, at least 100
 // The device path: the prefix "\\.\" directly followed by the port name.
 extern char devicePath[kDevicePrefixLength + kPortNameStorage];
 

@@ -6,8 +6,9 @@
 #include "platform/win32.h"
 
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-constexpr uint32_t kDcbFlagsKeep = 0xFFFFC4C3; // keeps parity, DSR sensitivity, XOFF continue, error char, abort
-constexpr uint32_t kDcbFlagsSet = 0x00000001;  // binary mode
+constexpr uint32_t kDcbFlagsKeep =
+    0xFFFFC4C3; // keeps parity, DSR sensitivity, XOFF continue, error char, abort
+constexpr uint32_t kDcbFlagsSet = 0x00000001; // binary mode
 
 // Written at start-up on the host's thread; used afterwards by the output thread.
 extern HANDLE portHandle; // INVALID_HANDLE_VALUE when no device is open

@@ -10,17 +10,16 @@
 
 namespace fakehost {
 
-struct Served {
-    double values[0x400]; // value served for each variable id (index = id); 0 by default
-    uint32_t groundSpeedWord;
-    uint32_t readyWord;
-};
+// The value served for a variable id at every read; 0 until set.
+void SetValue(uint32_t id, double value);
+// The two words of the global data block the module reads.
+void SetGroundSpeedWord(uint32_t word);
+void SetReadyWord(uint32_t word);
+// The hook address handed to the last registration (through either hook service), or null.
+FrameHookEntry RegisteredHook();
 
-// The host's side as the last Install() left it; tests change values between samples.
-Served& Values();
-
-// Every call into the host, in order: "hook.register(2,FrameHook)", "oldhook.remove(2,FrameHook)",
-// "variables.register(0x47)", "variables.read(0x47)", "relay.send(1,<length>)".
+// Every call into the host, in order: "hook.register(2)", "oldhook.remove(2)", "variables.register(0x47)",
+// "variables.read(0x47)", "relay.send(1,<length>)".
 std::vector<std::string> Calls();
 void ClearCalls();
 // The texts handed to the relay, one per send.
@@ -36,8 +35,8 @@ struct Services {
     bool relaySendEntry = true;
 };
 
-// Fills ImportTable's pointers with the services selected (absent ones stay 0) and clears the log and the
-// served values.
+// Fills ImportTable's pointers with the services selected (absent ones stay 0) and clears the log, the
+// served values and the block's words.
 void Install(const Services& services);
 // Puts 0 into every ImportTable pointer.
 void Uninstall();

@@ -42,19 +42,19 @@ struct Script {
     bool failCreateFile = false;
     bool failGetCommState = false;
     bool failGetCommTimeouts = false;
-    DCB deviceDcb{};                   // what GetCommState reads and SetCommState writes
-    COMMTIMEOUTS deviceTimeouts{};     // likewise for the time-outs
-    std::deque<Result> writeResults;   // WriteFile answers in turn; when empty: finished at once
+    DCB deviceDcb{};                      // what GetCommState reads and SetCommState writes
+    COMMTIMEOUTS deviceTimeouts{};        // likewise for the time-outs
+    std::deque<Result> writeResults;      // WriteFile answers in turn; when empty: finished at once
     std::deque<Result> overlappedResults; // GetOverlappedResult answers in turn; when empty: finished
-    UINT_PTR nextTimerId = 0x7001;     // 0: SetTimer fails
+    UINT_PTR nextTimerId = 0x7001;        // 0: SetTimer fails
     ThreadMode threadMode = ThreadMode::kRecord;
     bool failCreateThread = false;
     std::function<void(DWORD)> onSleep; // called by Sleep instead of sleeping, when set
     std::atomic<DWORD> tickCount{0};    // GetTickCount
 
     // Recorded state
-    std::string written;                      // every byte handed to WriteFile, in order
-    TIMERPROC lastTimerProc = nullptr;        // the procedure of the last SetTimer
+    std::string written;                              // every byte handed to WriteFile, in order
+    TIMERPROC lastTimerProc = nullptr;                // the procedure of the last SetTimer
     LPTHREAD_START_ROUTINE lastThreadStart = nullptr; // the routine of the last CreateThread
     int threadsCreated = 0;
 };

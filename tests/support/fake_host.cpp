@@ -1,0 +1,149 @@
+// The host's side of ImportTable for the unit tests: real function tables of stdcall entries that record
+// each call, a global data block and a relay record.
+#include "fake_host.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "host/linkage.h"
+
+namespace fakehost {
+namespace {
+
+constexpr int kHookTableSize = kHookRemoveEntry + 1;
+constexpr int kOldHookTableSize = kOldHookRemoveEntry + 1;
+constexpr int kVariableTableSize = kVariableReadEntry + 1;
+constexpr uint32_t kMaxVariableId = 0x400;
+
+std::recursive_mutex lock;
+std::vector<std::string> calls;
+std::vector<std::string> relayTexts;
+double served[kMaxVariableId];
+FrameHookEntry registeredHook;
+
+uintptr_t hookTable[kHookTableSize];
+uintptr_t oldHookTable[kOldHookTableSize];
+uintptr_t variableTable[kVariableTableSize];
+unsigned char globalBlock[kReadyWordOffset + 64];
+unsigned char relayRecord[kRelaySendOffset + sizeof(uintptr_t)];
+
+void Record(const char* format, unsigned a, unsigned b) {
+    char line[64];
+    std::snprintf(line, sizeof line, format, a, b);
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    calls.emplace_back(line);
+}
+
+void WINAPI HookRegister(DWORD constant, FrameHookEntry hook) {
+    Record("hook.register(%u)", static_cast<unsigned>(constant), 0);
+    registeredHook = hook;
+}
+void WINAPI HookRemove(DWORD constant, FrameHookEntry) {
+    Record("hook.remove(%u)", static_cast<unsigned>(constant), 0);
+}
+void WINAPI OldHookRegister(DWORD constant, FrameHookEntry hook) {
+    Record("oldhook.register(%u)", static_cast<unsigned>(constant), 0);
+    registeredHook = hook;
+}
+void WINAPI OldHookRemove(DWORD constant, FrameHookEntry) {
+    Record("oldhook.remove(%u)", static_cast<unsigned>(constant), 0);
+}
+
+void WINAPI VariableRegister(HostVariableRequest* request) {
+    Record("variables.register(0x%X)", request->id, 0);
+}
+
+void WINAPI VariableRead(HostVariableRequest* request) {
+    Record("variables.read(0x%X)", request->id, 0);
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    request->value = request->id < kMaxVariableId ? served[request->id] : 0.0;
+}
+
+void WINAPI RelaySend(DWORD one, const char* text, DWORD length) {
+    Record("relay.send(%u,%u)", static_cast<unsigned>(one), static_cast<unsigned>(length));
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    relayTexts.emplace_back(text, length);
+}
+
+template <typename Entry>
+uintptr_t Address(Entry entry) {
+    return reinterpret_cast<uintptr_t>(entry);
+}
+
+void SetWord(unsigned char* record, size_t offset, uint32_t word) {
+    std::memcpy(record + offset, &word, sizeof word);
+}
+
+void SetPointer(ImportRow row, void* pointer) {
+    __atomic_store_n(&ImportTable[row].pointer, pointer, __ATOMIC_RELEASE);
+}
+
+} // namespace
+
+void SetValue(uint32_t id, double value) {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    served[id] = value;
+}
+
+void SetGroundSpeedWord(uint32_t word) {
+    SetWord(globalBlock, kGroundSpeedWordOffset, word);
+}
+
+void SetReadyWord(uint32_t word) {
+    SetWord(globalBlock, kReadyWordOffset, word);
+}
+
+FrameHookEntry RegisteredHook() {
+    return registeredHook;
+}
+
+std::vector<std::string> Calls() {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    return calls;
+}
+
+void ClearCalls() {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    calls.clear();
+}
+
+std::vector<std::string> RelayTexts() {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    return relayTexts;
+}
+
+void Install(const Services& services) {
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock);
+        calls.clear();
+        relayTexts.clear();
+        std::memset(served, 0, sizeof served);
+        registeredHook = nullptr;
+    }
+    std::memset(globalBlock, 0, sizeof globalBlock);
+    std::memset(relayRecord, 0, sizeof relayRecord);
+    hookTable[kHookRegisterEntry] = Address(&HookRegister);
+    hookTable[kHookRemoveEntry] = Address(&HookRemove);
+    oldHookTable[kOldHookRegisterEntry] = Address(&OldHookRegister);
+    oldHookTable[kOldHookRemoveEntry] = Address(&OldHookRemove);
+    variableTable[kVariableRegisterEntry] = Address(&VariableRegister);
+    variableTable[kVariableReadEntry] = Address(&VariableRead);
+    SetWord(relayRecord, kRelayFlagsOffset, services.relayFlags);
+    uintptr_t send = services.relaySendEntry ? Address(&RelaySend) : 0;
+    std::memcpy(relayRecord + kRelaySendOffset, &send, sizeof send);
+
+    SetPointer(kRowHook, services.hook ? hookTable : nullptr);
+    SetPointer(kRowGlobalData, services.globalData ? globalBlock : nullptr);
+    SetPointer(kRowVariables, services.variables ? variableTable : nullptr);
+    SetPointer(kRowOldHook, services.oldHook ? oldHookTable : nullptr);
+    SetPointer(kRowRelay, services.relay ? relayRecord : nullptr);
+}
+
+void Uninstall() {
+    for (int row = 0; row < kImportRowCount; row++) {
+        SetPointer(static_cast<ImportRow>(row), nullptr);
+    }
+}
+
+} // namespace fakehost

@@ -1,0 +1,62 @@
+// Every process-wide variable of the module, back to its value at load. A variable added to the module must
+// be added here too, or one test's state leaks into the next.
+#include "module_state.h"
+
+#include <cstring>
+
+#include "host/lifecycle.h"
+#include "host/linkage.h"
+#include "sampling/requests.h"
+#include "sampling/snapshot.h"
+#include "sentences/cycle.h"
+#include "sentences/output_buffer.h"
+#include "settings/settings.h"
+#include "transport/cycle_flags.h"
+#include "transport/serial.h"
+#include "transport/writer.h"
+
+void ResetModuleState() {
+    // Host shell
+    Linkage.version = kVersionGeneration1;
+    for (ServiceImport& row : ImportTable) {
+        __atomic_store_n(&row.pointer, nullptr, __ATOMIC_RELEASE);
+    }
+    HostGeneration = 0;
+    moduleInstance = nullptr;
+    std::memset(settingsPath, 0, sizeof settingsPath);
+    hookRegistered = 0;
+    threadHandle = nullptr;
+
+    // Settings
+    sentenceMask = 0;
+    sixDecimalMinutes = 1;
+    relayMode = 0;
+    baudRate = 4800;
+    outputInterval = 2000;
+    std::memset(devicePath + kDevicePrefixLength, 0, kPortNameStorage);
+
+    // Sampling
+    navSnapshot = NavSnapshot{};
+    for (HostVariableRequest& request : requestTable) {
+        request.value = 0.0;
+    }
+    registeredVariableCount = 0;
+
+    // Composition
+    std::memset(OutputBuffer, 0, sizeof OutputBuffer);
+    lastSecondsSeen = -1;
+    secondStartTick = 0;
+
+    // Transport
+    portHandle = INVALID_HANDLE_VALUE;
+    savedDcb = DCB{};
+    savedDcbValid = 0;
+    savedTimeouts = COMMTIMEOUTS{};
+    savedTimeoutsValid = 0;
+    writeOverlapped = OVERLAPPED{};
+    stopRequested = 0;
+    threadRunning = 0;
+    sampleRequested = 0;
+    dataReady = 0;
+    writePending = 0;
+}
