@@ -13,6 +13,12 @@ extern char settingsPath[MAX_PATH];
 extern int32_t hookRegistered;
 // The output thread's handle; written by FrameHook, closed by ModuleDeinit; host's thread only.
 extern HANDLE threadHandle;
+// The start timer's id from SetTimer until it fires or shut-down stops it, else 0; host's thread only.
+extern UINT_PTR startTimerId;
+// The ImportTable row whose service registered the hook (valid while hookRegistered); host's thread only.
+extern int32_t hookServiceRow;
+// 1 once shut-down has begun: a late timer message or frame starts nothing; host's thread only.
+extern int32_t moduleStopped;
 
 UINT_PTR WINAPI ModuleInit(void);
 void CALLBACK StartTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD time);

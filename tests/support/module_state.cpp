@@ -26,6 +26,9 @@ void ResetModuleState() {
     std::memset(settingsPath, 0, sizeof settingsPath);
     hookRegistered = 0;
     threadHandle = nullptr;
+    startTimerId = 0;
+    hookServiceRow = kRowHook;
+    moduleStopped = 0;
 
     // Settings
     sentenceMask = 0;

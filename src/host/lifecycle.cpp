@@ -1,0 +1,139 @@
+// Start-up, the deferred registration of the frame hook, the hook itself and shut-down. All of it runs on
+// the host's thread.
+#include "host/lifecycle.h"
+
+#include <cstring>
+
+#include "host/linkage.h"
+#include "sampling/fix.h"
+#include "settings/settings.h"
+#include "transport/cycle_flags.h"
+#include "transport/output_thread.h"
+#include "transport/serial.h"
+
+// Host's thread only, as declared.
+char settingsPath[MAX_PATH];
+int32_t hookRegistered = 0;
+HANDLE threadHandle = nullptr;
+UINT_PTR startTimerId = 0;
+int32_t hookServiceRow = kRowHook;
+int32_t moduleStopped = 0;
+
+static const char kSettingsExtension[] = ".ini";
+
+// Builds the INI path beside the library: its own path cut at the last "." (emptied when there is none)
+// followed by ".ini". False when the library path or the INI path does not fit the buffer.
+static bool BuildSettingsPath(void) {
+    const DWORD length = GetModuleFileNameA(moduleInstance, settingsPath, MAX_PATH);
+    // 0 is a failure, MAX_PATH a truncated (and maybe unterminated) path.
+    if (length == 0 || length >= MAX_PATH) {
+        settingsPath[0] = '\0';
+        return false;
+    }
+    char* dot = std::strrchr(settingsPath, '.');
+    const size_t kept = dot != nullptr ? static_cast<size_t>(dot - settingsPath) : 0;
+    if (kept + sizeof kSettingsExtension > MAX_PATH) {
+        settingsPath[0] = '\0';
+        return false;
+    }
+    std::memcpy(settingsPath + kept, kSettingsExtension, sizeof kSettingsExtension);
+    return true;
+}
+
+UINT_PTR WINAPI ModuleInit(void) {
+    // A truncated path would read and create a settings file somewhere else: stay idle instead.
+    if (!BuildSettingsPath()) {
+        return 0;
+    }
+    if (!LoadSettings(settingsPath)) {
+        return 0;
+    }
+    // Without a window the timer's message goes to this thread's queue; the host's message loop
+    // dispatches it to StartTimerProc.
+    startTimerId = SetTimer(nullptr, 0, kStartDelayMs, StartTimerProc);
+    return startTimerId;
+}
+
+// The hook service's function table and the entries that add and remove a hook.
+struct HookService {
+    ImportRow row;
+    int registerEntry;
+    int removeEntry;
+};
+static const HookService kOldHookService = {kRowOldHook, kOldHookRegisterEntry, kOldHookRemoveEntry};
+static const HookService kHookService = {kRowHook, kHookRegisterEntry, kHookRemoveEntry};
+
+static void CallHookService(const void* table, int entry) {
+    reinterpret_cast<HookServiceEntry>(HostTableEntry(table, entry))(kHookRegistrationConstant, FrameHook);
+}
+
+void CALLBACK StartTimerProc(HWND window, UINT, UINT_PTR timerId, DWORD) {
+    KillTimer(window, timerId);
+    startTimerId = 0;
+    if (hookRegistered || moduleStopped) {
+        return;
+    }
+    // Hosts before 2004 take the hook through the older service when they offer it.
+    const HookService* service = &kHookService;
+    if (HostGeneration < 2 && ServicePointer(kOldHookService.row) != nullptr) {
+        service = &kOldHookService;
+    }
+    const void* table = ServicePointer(service->row);
+    if (table == nullptr) {
+        // Neither hook service is there: the module stays idle.
+        return;
+    }
+    CallHookService(table, service->registerEntry);
+    hookServiceRow = service->row;
+    hookRegistered = 1;
+}
+
+void WINAPI FrameHook(DWORD, DWORD) {
+    if (portHandle != nullptr && threadRunning.load() == 0 && !moduleStopped) {
+        // Marked running before it exists, so that neither the next frame nor shut-down can miss it.
+        threadRunning.store(1);
+        stopRequested.store(0);
+        DWORD threadId; // unused, but Windows 9x will not create a thread without it
+        threadHandle = CreateThread(nullptr, 0, OutputThread, nullptr, 0, &threadId);
+        if (threadHandle == nullptr) {
+            threadRunning.store(0); // tried again at the next frame
+        }
+    }
+    // No sample while the composer may still be reading the last one: dataReady stays 1 until it is done.
+    if (sampleRequested.load() != 0 && dataReady.load(std::memory_order_acquire) == 0 &&
+        ServicePointer(kRowVariables) != nullptr) {
+        SampleFlightState();
+    }
+}
+
+void WINAPI ModuleDeinit(void) {
+    moduleStopped = 1;
+    if (startTimerId != 0) {
+        KillTimer(nullptr, startTimerId);
+        startTimerId = 0;
+    }
+    stopRequested.store(1);
+    if (hookRegistered) {
+        // Removed through the service that took it, if the host still offers it.
+        const HookService& service = hookServiceRow == kRowOldHook ? kOldHookService : kHookService;
+        const void* table = ServicePointer(service.row);
+        if (table != nullptr) {
+            CallHookService(table, service.removeEntry);
+        }
+        hookRegistered = 0;
+    }
+    while (threadRunning.load() != 0) {
+        Sleep(0);
+    }
+    if (threadHandle != nullptr) {
+        // The thread has left its loop; wait until it has left the module's code as well, so the library
+        // can be unloaded.
+        WaitForSingleObject(threadHandle, INFINITE);
+        CloseHandle(threadHandle);
+        threadHandle = nullptr;
+    }
+    // No output thread ever ran to close the port opened at start-up.
+    if (portHandle != INVALID_HANDLE_VALUE) {
+        CloseSerialPort(portHandle);
+    }
+}

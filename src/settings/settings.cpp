@@ -1,0 +1,132 @@
+// The settings loader: reads the five keys of section "Waypost", applies defaults and limits, writes four of
+// them back so that a first run leaves a complete file, builds the sentence mask and opens the serial port.
+#include "settings/settings.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "host/linkage.h"
+#include "transport/serial.h"
+
+// All written here on the host's thread before the output thread exists; read-only afterwards.
+SentenceMask sentenceMask = 0;
+int32_t sixDecimalMinutes = 1;
+int32_t relayMode = 0;
+int32_t baudRate = 4800;
+int32_t outputInterval = 2000;
+char devicePath[kDevicePrefixLength + kPortNameStorage] = "\\\\.\\";
+
+static const char kSection[] = "Waypost";
+constexpr DWORD kValueReadSize = 127; // bytes, terminator included
+constexpr int32_t kDefaultBaudRate = 4800;
+constexpr int32_t kMinimumInterval = 100; // milliseconds
+static const char kRelayPortName[] = "NetHub";
+constexpr size_t kRelayCompareLength = 6;
+
+struct SentenceToken {
+    const char* text;
+    SentenceMask bit;
+};
+
+// Tried in this order at each position of the "Sentences" list; RPY comes last and only on hosts that
+// deliver attitude.
+static const SentenceToken kSentenceTokens[] = {
+    {"RMC", kSentenceRmc},     {"GLL", kSentenceGll},     {"GGA", kSentenceGga}, {"GSA", kSentenceGsa},
+    {"VTG", kSentenceVtg},     {"RMA", kSentenceRma},     {"GSV", kSentenceGsv}, {"PGRMZ", kSentencePgrmz},
+    {"GTEXT", kSentenceGtext}, {"AV400", kSentenceAv400}, {"RPY", kSentenceRpy},
+};
+constexpr size_t kTokenCount = sizeof kSentenceTokens / sizeof kSentenceTokens[0];
+
+// Decimal value of the leading digits (after optional blanks and sign), 0 for text that is not a number.
+// Saturates to the 32-bit range, since a settings file may hold any number of digits.
+static int32_t ParseDecimal(const char* text) {
+    long long value = std::strtoll(text, nullptr, 10);
+    if (value > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (value < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(value);
+}
+
+static void WriteNumber(const char* key, int32_t value, const char* path) {
+    char text[16];
+    wsprintfA(text, "%d", value);
+    WritePrivateProfileStringA(kSection, key, text, path);
+}
+
+// The mask of the tokens in a comma-separated list. Each entry matches the first token that is a
+// case-insensitive prefix of it; blanks are not skipped, so " GGA" matches nothing and "RMCX" matches RMC.
+static SentenceMask ScanSentences(const char* list) {
+    SentenceMask mask = 0;
+    const size_t tokensTried = HostGeneration != 0 ? kTokenCount : kTokenCount - 1;
+    const char* at = list;
+    for (;;) {
+        for (size_t i = 0; i < tokensTried; ++i) {
+            if (strncasecmp(at, kSentenceTokens[i].text, std::strlen(kSentenceTokens[i].text)) == 0) {
+                mask |= kSentenceTokens[i].bit;
+                break;
+            }
+        }
+        const char* comma = std::strchr(at, ',');
+        if (comma == nullptr || comma[1] == '\0') {
+            return mask;
+        }
+        at = comma + 1;
+    }
+}
+
+BOOL LoadSettings(const char* path) {
+    char value[kValueReadSize];
+
+    baudRate = kDefaultBaudRate;
+    sentenceMask = 0;
+
+    DWORD length = GetPrivateProfileStringA(kSection, "PosTo6Decimal", "", value, kValueReadSize, path);
+    if (length > 0 && strncasecmp(value, "NO", 2) == 0) {
+        sixDecimalMinutes = 0;
+    }
+    WritePrivateProfileStringA(kSection, "PosTo6Decimal", sixDecimalMinutes ? "Yes" : "No", path);
+
+    length = GetPrivateProfileStringA(kSection, "Sentences", "RMC", value, kValueReadSize, path);
+    if (length > 0) {
+        sentenceMask = ScanSentences(value);
+    }
+    if (sentenceMask == 0) {
+        sentenceMask = kSentenceRmc;
+    }
+
+    relayMode = 0;
+    char* portName = devicePath + kDevicePrefixLength;
+    char portRead[kPortNameReadSize] = "";
+    length = GetPrivateProfileStringA(kSection, "Port", "COM1", portRead, kPortNameReadSize, path);
+    if (length > 0) {
+        std::memcpy(portName, portRead, std::strlen(portRead) + 1);
+    }
+    // An empty value keeps the name held before (empty at the first load); the open then fails.
+    WritePrivateProfileStringA(kSection, "Port", portName, path);
+    if (strncasecmp(portRead, kRelayPortName, kRelayCompareLength) == 0) {
+        relayMode = 1;
+    }
+
+    length = GetPrivateProfileStringA(kSection, "Speed", "4800", value, kValueReadSize, path);
+    if (length > 0) {
+        baudRate = ParseDecimal(value);
+    }
+    WriteNumber("Speed", baudRate, path);
+
+    length = GetPrivateProfileStringA(kSection, "Interval", "2000", value, kValueReadSize, path);
+    if (length > 0) {
+        outputInterval = ParseDecimal(value);
+        if (outputInterval < kMinimumInterval) {
+            outputInterval = kMinimumInterval;
+        }
+    }
+    WriteNumber("Interval", outputInterval, path);
+
+    if (relayMode) {
+        return TRUE;
+    }
+    return OpenSerialPort(devicePath, portName, baudRate);
+}

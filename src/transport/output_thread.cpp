@@ -1,0 +1,51 @@
+// The output thread: counts steps of two 50 ms sleeps, raises a sample request once per period, composes
+// and writes when the sample is ready, and closes the port when told to stop.
+#include "transport/output_thread.h"
+
+#include "host/linkage.h"
+#include "sentences/cycle.h"
+#include "settings/settings.h"
+#include "transport/cycle_flags.h"
+#include "transport/serial.h"
+
+// Set by shut-down (host's thread); cleared by the frame hook before it starts a thread; read here.
+std::atomic<int32_t> stopRequested{0};
+// Set by the frame hook just before it creates the thread, cleared by the thread as its last act (or by the
+// hook when the creation failed); read by the hook and by shut-down's wait.
+std::atomic<int32_t> threadRunning{0};
+// Raised here at a period boundary; cleared by the sampler on the host's thread.
+std::atomic<int32_t> sampleRequested{0};
+// Set by the sampler (release) once the snapshot is complete; cleared here (release) only after the compose
+// has finished reading it; the hook samples only while it is 0.
+std::atomic<int32_t> dataReady{0};
+// Output thread only: a write was left in progress.
+std::atomic<int32_t> writePending{0};
+
+constexpr int32_t kStepMs = 2 * static_cast<int32_t>(kHalfStepMs);
+
+DWORD WINAPI OutputThread(LPVOID) {
+    // threadRunning is already 1: the hook sets it before creating the thread.
+    const int32_t periodLimit = outputInterval / kStepMs;
+    int32_t step = 0;
+    while (stopRequested.load() == 0) {
+        // Strictly greater: a period is periodLimit + 1 steps.
+        if (step > periodLimit) {
+            step = 0;
+            if (ServicePointer(kRowVariables) != nullptr) {
+                sampleRequested.store(1);
+            }
+        }
+        Sleep(kHalfStepMs);
+        if (dataReady.load(std::memory_order_acquire) != 0) {
+            ComposeCycle();
+            dataReady.store(0, std::memory_order_release);
+        }
+        Sleep(kHalfStepMs);
+        ++step;
+    }
+    if (portHandle != INVALID_HANDLE_VALUE) {
+        CloseSerialPort(portHandle);
+    }
+    threadRunning.store(0);
+    return 0;
+}
