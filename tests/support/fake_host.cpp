@@ -2,6 +2,7 @@
 // each call, a global data block and a relay record.
 #include "fake_host.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -21,6 +22,7 @@ std::vector<std::string> calls;
 std::vector<std::string> relayTexts;
 double served[kMaxVariableId];
 FrameHookEntry registeredHook;
+bool recording = true;
 
 uintptr_t hookTable[kHookTableSize];
 uintptr_t oldHookTable[kOldHookTableSize];
@@ -28,40 +30,50 @@ uintptr_t variableTable[kVariableTableSize];
 unsigned char globalBlock[kReadyWordOffset + 64];
 unsigned char relayRecord[kRelaySendOffset + sizeof(uintptr_t)];
 
-void Record(const char* format, unsigned a, unsigned b) {
+void Record(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Record(const char* format, ...) {
+    if (!recording) {
+        return;
+    }
     char line[64];
-    std::snprintf(line, sizeof line, format, a, b);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
     std::lock_guard<std::recursive_mutex> guard(lock);
     calls.emplace_back(line);
 }
 
 void WINAPI HookRegister(DWORD constant, FrameHookEntry hook) {
-    Record("hook.register(%u)", static_cast<unsigned>(constant), 0);
+    Record("hook.register(%u)", static_cast<unsigned>(constant));
     registeredHook = hook;
 }
 void WINAPI HookRemove(DWORD constant, FrameHookEntry) {
-    Record("hook.remove(%u)", static_cast<unsigned>(constant), 0);
+    Record("hook.remove(%u)", static_cast<unsigned>(constant));
 }
 void WINAPI OldHookRegister(DWORD constant, FrameHookEntry hook) {
-    Record("oldhook.register(%u)", static_cast<unsigned>(constant), 0);
+    Record("oldhook.register(%u)", static_cast<unsigned>(constant));
     registeredHook = hook;
 }
 void WINAPI OldHookRemove(DWORD constant, FrameHookEntry) {
-    Record("oldhook.remove(%u)", static_cast<unsigned>(constant), 0);
+    Record("oldhook.remove(%u)", static_cast<unsigned>(constant));
 }
 
 void WINAPI VariableRegister(HostVariableRequest* request) {
-    Record("variables.register(0x%X)", request->id, 0);
+    Record("variables.register(0x%X)", request->id);
 }
 
 void WINAPI VariableRead(HostVariableRequest* request) {
-    Record("variables.read(0x%X)", request->id, 0);
+    Record("variables.read(0x%X)", request->id);
     std::lock_guard<std::recursive_mutex> guard(lock);
     request->value = request->id < kMaxVariableId ? served[request->id] : 0.0;
 }
 
 void WINAPI RelaySend(DWORD one, const char* text, DWORD length) {
     Record("relay.send(%u,%u)", static_cast<unsigned>(one), static_cast<unsigned>(length));
+    if (!recording) {
+        return;
+    }
     std::lock_guard<std::recursive_mutex> guard(lock);
     relayTexts.emplace_back(text, length);
 }
@@ -120,6 +132,7 @@ void Install(const Services& services) {
         relayTexts.clear();
         std::memset(served, 0, sizeof served);
         registeredHook = nullptr;
+        recording = services.record;
     }
     std::memset(globalBlock, 0, sizeof globalBlock);
     std::memset(relayRecord, 0, sizeof relayRecord);

@@ -33,6 +33,7 @@ struct Services {
     bool relay = true;
     uint32_t relayFlags = kRelayAcceptsOutput;
     bool relaySendEntry = true;
+    bool record = true; // false: calls and relay texts are not kept, so the host allocates nothing
 };
 
 // Fills ImportTable's pointers with the services selected (absent ones stay 0) and clears the log, the

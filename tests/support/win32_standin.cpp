@@ -33,6 +33,9 @@ thread_local DWORD lastError = 0;
 
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Log(const char* format, ...) {
+    if (!script.record) {
+        return;
+    }
     char line[512];
     va_list args;
     va_start(args, format);
@@ -285,9 +288,22 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, 
     Log("WriteFile(%u%s)", static_cast<unsigned>(length),
         overlapped != nullptr && overlapped->hEvent != nullptr ? ",event" : "");
     (void)file;
-    {
+    if (S().record) {
         std::lock_guard<std::recursive_mutex> guard(standin::lock);
         S().written.append(static_cast<const char*>(data), length);
+    }
+    if (S().lineBaud != 0) {
+        // A real driver queues a write behind one still on the line; the module must never make it.
+        const DWORD now = S().tickCount.load();
+        DWORD start = now;
+        if (static_cast<int32_t>(now - S().lineFreeTick) < 0) {
+            S().writesWhileLineBusy++;
+            start = S().lineFreeTick;
+        }
+        const uint64_t lineMs = (uint64_t{length} * 10 * 1000 + S().lineBaud - 1) / S().lineBaud;
+        S().lineFreeTick = start + static_cast<DWORD>(lineMs);
+        SetLastError(ERROR_IO_PENDING);
+        return FALSE;
     }
     standin::Result result = standin::NextResult(S().writeResults);
     if (!result.value) {
@@ -302,6 +318,13 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, 
 
 BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD transferred, BOOL wait) {
     Log("GetOverlappedResult(wait=%d)", wait);
+    if (S().lineBaud != 0) {
+        if (static_cast<int32_t>(S().tickCount.load() - S().lineFreeTick) < 0) {
+            SetLastError(ERROR_IO_INCOMPLETE);
+            return FALSE;
+        }
+        return TRUE;
+    }
     standin::Result result = standin::NextResult(S().overlappedResults);
     if (!result.value) {
         SetLastError(result.error);

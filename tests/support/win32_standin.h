@@ -51,12 +51,19 @@ struct Script {
     bool failCreateThread = false;
     std::function<void(DWORD)> onSleep; // called by Sleep instead of sleeping, when set
     std::atomic<DWORD> tickCount{0};    // GetTickCount
+    // Non-zero: the device is a serial line of this many baud (10 bits a byte). Every write is left in
+    // progress (ERROR_IO_PENDING) and GetOverlappedResult answers ERROR_IO_INCOMPLETE until the bytes' line
+    // time has passed on tickCount; writeResults and overlappedResults are then not used.
+    DWORD lineBaud = 0;
+    bool record = true; // false: calls are not logged nor bytes kept, so answering allocates nothing
 
     // Recorded state
     std::string written;                              // every byte handed to WriteFile, in order
     TIMERPROC lastTimerProc = nullptr;                // the procedure of the last SetTimer
     LPTHREAD_START_ROUTINE lastThreadStart = nullptr; // the routine of the last CreateThread
     int threadsCreated = 0;
+    DWORD lineFreeTick = 0;      // lineBaud: the tick at which the last byte written has left
+    int writesWhileLineBusy = 0; // lineBaud: writes started while an earlier one was still on the line
 };
 
 Script& S();
