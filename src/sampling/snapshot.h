@@ -42,6 +42,9 @@ struct NavSnapshot {
 
 extern NavSnapshot navSnapshot;
 
+// Degrees to radians with pi taken as 3.1415927, as the fix and the records compute their angles.
+constexpr double kRadiansPerDegree = 0.01745329277777778;
+
 // Double to integer, truncating toward zero like a cast, but saturating to the int32 range instead of being
 // undefined for huge values; NaN gives 0.
 inline int32_t TruncateToInt32(double value) {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+constexpr double kFeetPerMetre = 3.28084; // altitude in feet for PGRMZ, the aviation block and RPY
+
 int32_t AppendGsa(int32_t length);
 int32_t AppendGsv(int32_t length); // both GSV sentences
 int32_t AppendRma(int32_t length);

@@ -1,0 +1,223 @@
+#include "sampling/fix.h"
+
+#include <atomic>
+#include <cmath>
+
+#include "host/linkage.h"
+#include "sampling/calendar.h"
+#include "sampling/requests.h"
+#include "sampling/snapshot.h"
+#include "settings/settings.h"
+#include "transport/cycle_flags.h"
+
+namespace {
+
+// Unit conversions, with pi taken as 3.1415927 where angles are involved.
+constexpr double kInverseLatitudeUnits = 9.998250306196415e-08; // 1 / 10001750 units per quarter circle
+constexpr double kQuarterCircle = 90.0;
+constexpr double kInverseLongitudeUnits = 3.552713678800501e-15; // 2^-48 units per full circle
+constexpr double kInverseSpeedUnits = 8.239086966792657e-09;     // 1 / (65536 * 1852): 1/65536 m/s to nm/s
+constexpr double kSecondsPerHour = 3600.0;
+constexpr double kFeetPerMinutePerMetrePerSecond = 196.8504;
+constexpr double kVerticalSpeedUnit = 0.00390625; // 1/256 metre per second
+constexpr double kDegreesPerRadian = 57.29577866666166;
+constexpr double kMinutesPerDegree = 60.0;
+constexpr double kMillionthsScale = 1000000.0; // minute fractions with six-decimal minutes on
+constexpr double kTenThousandthsScale = 10000.0;
+constexpr double kTenthRounding = 0.05; // lets the records' truncation to one decimal round
+constexpr double kKmhPerKnot = 1.852;
+constexpr double kAttitudeALimit = 127.0;
+constexpr double kAttitudeBLimit = 119.0;
+constexpr double kTrackChoiceWind = 2.0; // knots; above it generation 2 takes the host's magnetic track
+constexpr double kFullCircle = 360.0;
+constexpr double kHalfCircle = 180.0;
+constexpr int32_t kYearsPerCentury = 100;
+
+// The value of a role, noting in *finite whether every value used so far is a real number.
+double UsedValue(RequestRole role, bool* finite) {
+    const double value = RequestValue(role);
+    if (!std::isfinite(value)) {
+        *finite = false;
+    }
+    return value;
+}
+
+// Whole degrees, whole minutes and the fraction of the minute in units of 1/scale minute, each truncated.
+void SplitDegrees(double degrees, double scale, int32_t* whole, int32_t* minutes, int32_t* fraction) {
+    *whole = TruncateToInt32(degrees);
+    const double minutesValue = (degrees - *whole) * kMinutesPerDegree;
+    *minutes = TruncateToInt32(minutesValue);
+    *fraction = TruncateToInt32((minutesValue - *minutes) * scale);
+}
+
+// An angle above 180 stands for a negative one.
+double FoldAngle(double degrees) {
+    return degrees > kHalfCircle ? degrees - kFullCircle : degrees;
+}
+
+double Clamp(double value, double limit) {
+    if (value < -limit) {
+        return -limit;
+    }
+    return value > limit ? limit : value;
+}
+
+// Into 0 up to but excluding 360 for values within one turn of that range.
+double WrapBearing(double degrees) {
+    if (degrees < 0.0) {
+        degrees += kFullCircle;
+    }
+    if (degrees >= kFullCircle) {
+        degrees -= kFullCircle;
+    }
+    return degrees;
+}
+
+// The true track: the heading corrected by the drift angle of the wind triangle (sine rule: the sine of the
+// drift is the wind speed times the sine of the wind angle over the ground speed). Below 1 knot, or when the
+// wind is too strong for a triangle to exist (sine above 1, e.g. while taxiing), the track stays the heading.
+double DriftCorrectedTrack(double heading, double variation, double groundSpeed, bool* finite) {
+    if (TruncateToInt32(groundSpeed) == 0) {
+        return heading;
+    }
+    double windAngle = UsedValue(kWindDirection, finite) - variation - kHalfCircle;
+    if (windAngle < 0.0) {
+        windAngle += kFullCircle;
+    }
+    double offHeading = windAngle - heading;
+    bool windOnRight = true;
+    if (offHeading < 0.0) {
+        offHeading = -offHeading;
+        windOnRight = false;
+    }
+    if (offHeading > kHalfCircle) {
+        offHeading = kFullCircle - offHeading;
+        windOnRight = !windOnRight;
+    }
+    const double sine = std::sin((kHalfCircle - offHeading) * kRadiansPerDegree) *
+                        UsedValue(kWindSpeed, finite) / groundSpeed;
+    if (!(std::fabs(sine) <= 1.0)) {
+        return heading;
+    }
+    const double drift = std::asin(sine) * kDegreesPerRadian;
+    double track = heading + (windOnRight ? drift : -drift);
+    if (track <= 0.0) {
+        track += kFullCircle;
+    }
+    if (track > kFullCircle) {
+        track -= kFullCircle;
+    }
+    return track;
+}
+
+} // namespace
+
+// Computes into a copy and publishes it whole, so a sample with a non-finite value changes nothing. On
+// generation 0 the copy keeps the attitude fields as they were.
+bool ConvertFlightState(uint32_t groundSpeedWord) {
+    bool finite = true;
+    NavSnapshot s = navSnapshot;
+    const double scale = sixDecimalMinutes ? kMillionthsScale : kTenThousandthsScale;
+
+    const double latitude = UsedValue(kLatitude, &finite);
+    s.latHemisphere = latitude >= 0.0 ? 'N' : 'S';
+    SplitDegrees(std::fabs(latitude) * kQuarterCircle * kInverseLatitudeUnits, scale, &s.latDegrees,
+                 &s.latMinutes, &s.latMinuteFraction);
+
+    // 180 degrees west counts as 180 east.
+    double longitude = UsedValue(kLongitude, &finite) * kFullCircle * kInverseLongitudeUnits;
+    if (longitude < 0.0) {
+        longitude += kFullCircle;
+    }
+    s.lonHemisphere = 'E';
+    if (longitude > kHalfCircle) {
+        s.lonHemisphere = 'W';
+        longitude = kFullCircle - longitude;
+    }
+    SplitDegrees(longitude, scale, &s.lonDegrees, &s.lonMinutes, &s.lonMinuteFraction);
+
+    s.timeHours = TruncateToInt32(UsedValue(kClockHour, &finite));
+    s.timeMinutes = TruncateToInt32(UsedValue(kClockMinute, &finite));
+    s.timeSeconds = TruncateToInt32(UsedValue(kClockSecond, &finite));
+
+    const double knots = static_cast<double>(groundSpeedWord) * kSecondsPerHour * kInverseSpeedUnits;
+    s.airspeedValue = UsedValue(kAirspeed, &finite);
+    s.verticalSpeedFpm =
+        UsedValue(kVerticalSpeed, &finite) * kFeetPerMinutePerMetrePerSecond * kVerticalSpeedUnit;
+
+    if (HostGeneration != 0) {
+        s.attitudeA127 = Clamp(UsedValue(kAttitudeA, &finite), kAttitudeALimit);
+        s.attitudeB119 = Clamp(UsedValue(kAttitudeB, &finite), kAttitudeBLimit);
+        s.bankDegrees = FoldAngle(UsedValue(kBankAngle, &finite));
+        s.pitchDegrees = FoldAngle(UsedValue(kPitchAngle, &finite));
+    }
+
+    // The variation as a bearing, 0 to below 360.
+    double variation = UsedValue(kMagneticVariation, &finite);
+    if (variation < 0.0) {
+        variation += kFullCircle;
+    }
+
+    // fmod instead of repeated subtraction, so that a huge heading cannot stall the host's frame; exact, and
+    // the same result for every heading that subtraction would reach. North is 360, not 0.
+    double heading = UsedValue(kTrueHeading, &finite);
+    if (heading >= kFullCircle) {
+        heading = std::fmod(heading, kFullCircle);
+    }
+    if (heading == 0.0) {
+        heading = kFullCircle;
+    }
+    s.headingMagnetic = heading - variation;
+    if (s.headingMagnetic < 0.0) {
+        s.headingMagnetic += kFullCircle;
+    }
+
+    s.trackTrue = DriftCorrectedTrack(heading, variation, knots, &finite);
+    s.trackMagnetic = WrapBearing(s.trackTrue - variation);
+
+    if (HostGeneration == 2 && UsedValue(kWindSpeed, &finite) > kTrackChoiceWind) {
+        s.trackMagnetic = UsedValue(kMagneticTrack, &finite) * kDegreesPerRadian;
+        s.trackTrue = WrapBearing(s.trackMagnetic + variation);
+    }
+
+    s.magVariationSide = 'E';
+    s.groundSpeedKnots = knots + kTenthRounding;
+    s.groundSpeedKmh = s.groundSpeedKnots * kKmhPerKnot;
+    // The offset goes on before the fold, so a west variation ends 0.05 below its magnitude.
+    s.magVariation = variation + kTenthRounding;
+    if (s.magVariation > kHalfCircle) {
+        s.magVariationSide = 'W';
+        s.magVariation = kFullCircle - s.magVariation;
+    }
+    s.altitudeMetres = UsedValue(kAltitude, &finite) + kTenthRounding;
+
+    const int32_t year = TruncateToInt32(UsedValue(kClockYear, &finite));
+    s.dateYear2 = year % kYearsPerCentury;
+    DayOfYearToDate(TruncateToInt32(UsedValue(kClockDayOfYear, &finite)), year, &s.dateMonth, &s.dateDay);
+
+    if (!finite) {
+        return false;
+    }
+    navSnapshot = s;
+    return true;
+}
+
+// Stops before touching the host when a service it needs is absent, or while a generation-0 host is not
+// ready; sampling resumes with the next request.
+void SampleFlightState(void) {
+    sampleRequested.store(0);
+    dataReady.store(0);
+    const void* globalData = ServicePointer(kRowGlobalData);
+    const void* variableService = ServicePointer(kRowVariables);
+    if (globalData == nullptr || variableService == nullptr) {
+        return;
+    }
+    if (HostGeneration == 0 && HostWord(globalData, kReadyWordOffset) == 0) {
+        return;
+    }
+    RegisterAndReadVariables(variableService);
+    if (!ConvertFlightState(HostWord(globalData, kGroundSpeedWordOffset))) {
+        return;
+    }
+    dataReady.store(1, std::memory_order_release);
+}

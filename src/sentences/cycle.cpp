@@ -1,0 +1,84 @@
+#include "sentences/cycle.h"
+
+#include "host/linkage.h"
+#include "sampling/snapshot.h"
+#include "sentences/records.h"
+#include "settings/settings.h"
+#include "transport/writer.h"
+
+// Output thread only. -1 matches no seconds value, so the first cycle starts a new second.
+int32_t lastSecondsSeen = -1;
+DWORD secondStartTick = 0;
+
+namespace {
+
+constexpr int32_t kMaxHundredths = 99;
+
+} // namespace
+
+// Counted from the first cycle that saw this second, rounded to hundredths; unsigned arithmetic survives the
+// tick count's wrap. A later cycle in the same second never shows 00, and a second that lasts (a paused
+// host clock) stops at 99.
+int32_t CycleHundredths(int32_t seconds, DWORD tick) {
+    if (seconds != lastSecondsSeen) {
+        secondStartTick = tick;
+        lastSecondsSeen = seconds;
+        return 0;
+    }
+    const DWORD hundredths = static_cast<DWORD>(tick - secondStartTick + 5u) / 10u;
+    if (hundredths == 0) {
+        return 1;
+    }
+    return hundredths > static_cast<DWORD>(kMaxHundredths) ? kMaxHundredths
+                                                           : static_cast<int32_t>(hundredths);
+}
+
+// The fixed order: satellites, position and course, altitude, then the three records that are not NMEA.
+int32_t ComposeRecords(int32_t hundredths) {
+    int32_t outputLength = 0;
+    if (sentenceMask & kSentenceGsa) {
+        outputLength = AppendGsa(outputLength);
+    }
+    if (sentenceMask & kSentenceGsv) {
+        outputLength = AppendGsv(outputLength);
+    }
+    if (sentenceMask & kSentenceRma) {
+        outputLength = AppendRma(outputLength);
+    }
+    if (sentenceMask & kSentenceRmc) {
+        outputLength = AppendRmc(outputLength, hundredths);
+    }
+    if (sentenceMask & kSentenceGll) {
+        outputLength = AppendGll(outputLength, hundredths);
+    }
+    if (sentenceMask & kSentenceVtg) {
+        outputLength = AppendVtg(outputLength);
+    }
+    if (sentenceMask & kSentenceGga) {
+        outputLength = AppendGga(outputLength, hundredths);
+    }
+    if (sentenceMask & kSentencePgrmz) {
+        outputLength = AppendPgrmz(outputLength);
+    }
+    if (sentenceMask & kSentenceAv400) {
+        outputLength = AppendAviationBlock(outputLength);
+    }
+    // The attitude fields are only sampled on generations 1 and 2.
+    if ((sentenceMask & kSentenceRpy) && HostGeneration != 0) {
+        outputLength = AppendAttitude(outputLength);
+    }
+    if (sentenceMask & kSentenceGtext) {
+        outputLength = AppendTextPosition(outputLength);
+    }
+    return outputLength;
+}
+
+// While the previous write is still in progress the buffer belongs to it: nothing is composed and the
+// sample is dropped (PollPendingWrite clears dataReady).
+void ComposeCycle(void) {
+    if (!PollPendingWrite()) {
+        return;
+    }
+    const int32_t hundredths = CycleHundredths(navSnapshot.timeSeconds, GetTickCount());
+    StartOutputWrite(ComposeRecords(hundredths));
+}
