@@ -42,6 +42,10 @@ struct NavSnapshot {
 
 extern NavSnapshot navSnapshot;
 
+// The attitude values are clamped to these limits; the attitude sentence scales them to 250.
+constexpr double kAttitudeALimit = 127.0;
+constexpr double kAttitudeBLimit = 119.0;
+
 // Degrees to radians with pi taken as 3.1415927, as the fix and the records compute their angles.
 constexpr double kRadiansPerDegree = 0.01745329277777778;
 

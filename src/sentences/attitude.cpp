@@ -8,10 +8,8 @@
 
 namespace {
 
-constexpr double kAttitudeFieldSpan = -250.0; // the limits map to -250 and 250, sign inverted
-constexpr double kAttitudeALimit = 127.0;
+constexpr double kAttitudeFieldSpan = -250.0;              // the limits map to -250 and 250, sign inverted
 constexpr double kAttitudeAInverse = 0.007874015748031496; // 1 / 127
-constexpr double kAttitudeBLimit = 119.0;
 constexpr double kAttitudeBInverse = 0.008403361344537815; // 1 / 119
 
 // The positive limit is pinned to -250, where the scaling itself would stop at -249.

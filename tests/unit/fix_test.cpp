@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "host/linkage.h"
@@ -32,19 +33,17 @@ TEST_F(FixTest, PositionFields) {
     struct Case {
         double latitude, longitude;
         bool sixDecimals;
-        char latHemisphere;
-        int32_t latDegrees, latMinutes, latFraction;
-        char lonHemisphere;
-        int32_t lonDegrees, lonMinutes, lonFraction;
+        const char* fields; // hemisphere, degrees, minutes, fraction of latitude, then of longitude
     };
     const Case cases[] = {
-        {0, 0, true, 'N', 0, 0, 0, 'E', 0, 0, 0},
-        {5000875, -140737488355328.0, true, 'N', 45, 0, 0, 'E', 180, 0, 0},
-        {5000875, 140737488355328.0, false, 'N', 45, 0, 0, 'E', 180, 0, 0},
-        {-5348001, -70368744177664.0, true, 'S', 48, 7, 415242, 'W', 90, 0, 0},
-        {5348001, 9001000000000.0, false, 'N', 48, 7, 4152, 'E', 11, 30, 7242},
-        {10001750, -9001000000000.0, true, 'N', 90, 0, 0, 'W', 11, 30, 724277},
-        {1e300, 1e300, false, 'N', INT32_MAX, INT32_MAX, INT32_MAX, 'W', INT32_MIN, INT32_MIN, INT32_MIN},
+        {0, 0, true, "N 0 0 0 E 0 0 0"},
+        {2400420, 0, true, "N 21 35 999999 E 0 0 0"}, // multiplied by 90 first: not 21 36 000000
+        {5000875, -140737488355328.0, true, "N 45 0 0 E 180 0 0"},
+        {5000875, 140737488355328.0, false, "N 45 0 0 E 180 0 0"},
+        {-5348001, -70368744177664.0, true, "S 48 7 415242 W 90 0 0"},
+        {5348001, 9001000000000.0, false, "N 48 7 4152 E 11 30 7242"},
+        {10001750, -9001000000000.0, true, "N 90 0 0 W 11 30 724277"},
+        {1e300, 1e300, false, "N 2147483647 2147483647 2147483647 W -2147483648 -2147483648 -2147483648"},
     };
     for (const Case& c : cases) {
         sixDecimalMinutes = c.sixDecimals ? 1 : 0;
@@ -52,14 +51,11 @@ TEST_F(FixTest, PositionFields) {
         Set(kLongitude, c.longitude);
         ASSERT_TRUE(ConvertFlightState(0));
         const NavSnapshot& s = navSnapshot;
-        EXPECT_EQ(s.latHemisphere, c.latHemisphere) << c.latitude;
-        EXPECT_EQ(s.latDegrees, c.latDegrees) << c.latitude;
-        EXPECT_EQ(s.latMinutes, c.latMinutes) << c.latitude;
-        EXPECT_EQ(s.latMinuteFraction, c.latFraction) << c.latitude;
-        EXPECT_EQ(s.lonHemisphere, c.lonHemisphere) << c.longitude;
-        EXPECT_EQ(s.lonDegrees, c.lonDegrees) << c.longitude;
-        EXPECT_EQ(s.lonMinutes, c.lonMinutes) << c.longitude;
-        EXPECT_EQ(s.lonMinuteFraction, c.lonFraction) << c.longitude;
+        char fields[128];
+        std::snprintf(fields, sizeof fields, "%c %d %d %d %c %d %d %d", s.latHemisphere, s.latDegrees,
+                      s.latMinutes, s.latMinuteFraction, s.lonHemisphere, s.lonDegrees, s.lonMinutes,
+                      s.lonMinuteFraction);
+        EXPECT_STREQ(fields, c.fields) << c.latitude << " " << c.longitude;
     }
 }
 
@@ -79,7 +75,7 @@ TEST_F(FixTest, TracksHeadingAndDrift) {
         {0, 10, 0, 270, 20, kHundredKnots, 0, 21.3593, 21.3593, 10},       // wind on the right
         {1, 10, 0, 90, 20, kHundredKnots, 0, 358.6407, 358.6407, 10},      // on the left, wraps below 0
         {0, 350, 0, 270, 20, kHundredKnots, 0, 1.3593, 1.3593, 350},       // wraps above 360
-        {0, 10, 0, 270, 2000, kBelowOneKnot, 0, 10, 10, 10},               // no drift below 1 knot
+        {0, 10, 0, 270, 0.5, kBelowOneKnot, 0, 10, 10, 10},                // no drift below 1 knot
         {0, 10, 0, 270, 50, 674295, 0, 10, 10, 10},                        // no wind triangle at 20 knots
         {0, 100, -10, 0, 0, 0, 0, 100, 110, 110},                          // west variation
         {0, 100, 10, 0, 0, 0, 0, 100, 90, 90},                             // east variation
