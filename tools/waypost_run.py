@@ -1,0 +1,177 @@
+"""Runs the stand-in host under Wine: module folders, a COM port on a pseudo-terminal, the host's log.
+
+Shared by the end-to-end tests (tests/e2e) and the demo (scripts/demo). Python 3 standard library only.
+"""
+
+import json
+import os
+import select
+import shutil
+import subprocess
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+
+
+def wine_prefix():
+    """The Wine prefix that scripts/wine-run uses."""
+    return os.environ.get("WINEPREFIX") or os.path.join(ROOT, "build", "wineprefix")
+
+
+def ensure_prefix():
+    """Creates the Wine prefix once (wine-run does it under a lock), so that its folders exist."""
+    subprocess.run([WINE_RUN, "--version"], check=True, stdout=subprocess.DEVNULL)
+
+
+def windows_path(path):
+    """The path as a Windows program under Wine sees it (drive Z: is the Unix root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def prepare_module_folder(folder, dll, settings):
+    """A fresh folder holding a copy of the module and, unless settings is None, its INI file.
+
+    settings is a list of (key, value) pairs written under [Waypost], or a raw text.
+    """
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    shutil.copy(dll, os.path.join(folder, "Waypost.dll"))
+    if settings is not None:
+        text = settings if isinstance(settings, str) else "[Waypost]\r\n" + "".join(
+            "%s=%s\r\n" % pair for pair in settings)
+        with open(os.path.join(folder, "Waypost.ini"), "w", newline="") as ini:
+            ini.write(text)
+    return os.path.join(folder, "Waypost.dll")
+
+
+def start_host(host_exe, dll, log, arguments, output):
+    """Starts waypost-host.exe under Wine on the module at dll; its console goes to output (a file or
+    subprocess.PIPE). Returns the Popen."""
+    command = [WINE_RUN, host_exe, "--dll", windows_path(dll), "--log", windows_path(log)] + list(arguments)
+    return subprocess.Popen(command, stdout=output, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+
+def read_log(path):
+    """The host's JSON-lines log as a list of records (a last line cut short by a crash is dropped)."""
+    records = []
+    if not os.path.exists(path):
+        return records
+    with open(path, encoding="utf-8") as log:
+        for line in log:
+            try:
+                records.append(json.loads(line))
+            except json.JSONDecodeError:
+                pass
+    return records
+
+
+def wait_for_record(path, kind, timeout):
+    """Waits until the log holds a record of this kind; returns it, or None after timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        for record in read_log(path):
+            if record["kind"] == kind:
+                return record
+        time.sleep(0.2)
+    return None
+
+
+class SerialLine:
+    """A COM port of the Wine prefix that ends in a pseudo-terminal pair made by socat.
+
+    The module opens COMn, which is one end; this side reads the other end and keeps every chunk with the
+    time it arrived. Use as a context manager.
+    """
+
+    def __init__(self, folder, port_number, on_bytes=None):
+        self.folder = folder
+        self.port_number = port_number
+        self.module_end = os.path.join(folder, "ttyModule")
+        self.reader_end = os.path.join(folder, "ttyReader")
+        self.device_link = os.path.join(wine_prefix(), "dosdevices", "com%d" % port_number)
+        self.on_bytes = on_bytes
+        self.chunks = []  # (monotonic seconds, bytes)
+        self._socat = None
+        self._thread = None
+        self._stop = threading.Event()
+        self._fd = None
+
+    def __enter__(self):
+        for path in (self.module_end, self.reader_end):
+            if os.path.lexists(path):
+                os.unlink(path)
+        self._socat = subprocess.Popen(
+            ["socat", "pty,raw,echo=0,link=" + self.module_end, "pty,raw,echo=0,link=" + self.reader_end],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while not (os.path.exists(self.module_end) and os.path.exists(self.reader_end)):
+            if time.monotonic() > deadline or self._socat.poll() is not None:
+                self._stop_socat()
+                raise RuntimeError("socat made no pseudo-terminal pair")
+            time.sleep(0.05)
+        if os.path.lexists(self.device_link):
+            os.unlink(self.device_link)
+        os.symlink(self.module_end, self.device_link)
+        self._fd = os.open(self.reader_end, os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
+        self._thread = threading.Thread(target=self._read, daemon=True)
+        self._thread.start()
+        return self
+
+    def _read(self):
+        while not self._stop.is_set():
+            ready, _, _ = select.select([self._fd], [], [], 0.1)
+            if not ready:
+                continue
+            try:
+                data = os.read(self._fd, 4096)
+            except BlockingIOError:
+                continue
+            except OSError:
+                break
+            if data:
+                self.chunks.append((time.monotonic(), data))
+                if self.on_bytes is not None:
+                    self.on_bytes(data)
+
+    def line_settings(self):
+        """stty's view of the module's end: the speed and framing the module set on the line."""
+        result = subprocess.run(["stty", "-a", "-F", self.module_end], capture_output=True, text=True)
+        return result.stdout + result.stderr
+
+    def received(self):
+        return b"".join(chunk for _, chunk in self.chunks)
+
+    def _stop_socat(self):
+        if self._socat is not None and self._socat.poll() is None:
+            self._socat.terminate()
+            try:
+                self._socat.wait(5)
+            except subprocess.TimeoutExpired:
+                self._socat.kill()
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        if self._thread is not None:
+            self._thread.join(2)
+        if self._fd is not None:
+            os.close(self._fd)
+        if os.path.islink(self.device_link) and os.readlink(self.device_link) == self.module_end:
+            os.unlink(self.device_link)
+        self._stop_socat()
+        return False
+
+
+def nmea_checksum(body):
+    """XOR of the characters between "$" and "*", as two upper-case hex digits."""
+    value = 0
+    for character in body:
+        value ^= ord(character)
+    return "%02X" % value
+
+
+def split_nmea_lines(text):
+    """Splits a stream into (line, complete) pairs at CR LF; the last piece may be incomplete."""
+    pieces = text.split("\r\n")
+    return [(piece, True) for piece in pieces[:-1]] + ([(pieces[-1], False)] if pieces[-1] else [])
