@@ -7,7 +7,6 @@ the largest position error against what the host served. Run through scripts/dem
 
 import argparse
 import json
-import math
 import os
 import queue
 import subprocess
@@ -86,12 +85,6 @@ class Decoder:
         self.reader.join(5)
 
 
-def metres_between(lat1, lon1, lat2, lon2):
-    north = (lat2 - lat1) * 111195.0
-    east = ((lon2 - lon1 + 180) % 360 - 180) * 111195.0 * math.cos(math.radians((lat1 + lat2) / 2))
-    return math.hypot(north, east)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", default=os.path.join(run.ROOT, "build", "mingw"),
@@ -123,7 +116,9 @@ def main():
                 text = raw.decode("utf-8", "replace").rstrip("\r\n")
                 say(text)
                 if line_settings is None and text.startswith("[host] ModuleInit returned"):
-                    line_settings = " ".join(line.line_settings().split()[:3])
+                    words = line.line_settings().replace(";", " ").split()
+                    line_settings = " ".join(words[:3] + [word for word in words if word in (
+                        "cs8", "-parenb", "-cstopb", "-crtscts", "-ixon", "-ixoff")])
                     say("[demo] line settings after start-up: %s" % line_settings)
             status = host.wait()
         except KeyboardInterrupt:
@@ -142,8 +137,8 @@ def main():
             truth = sample["truth"]
             if fix.get("time", "").startswith("%sT%s" % (truth["date"], truth["time"])):
                 matched += 1
-                worst_position = max(worst_position, metres_between(truth["lat"], truth["lon"], fix["lat"],
-                                                                    fix["lon"]))
+                error = run.metres_between(truth["lat"], truth["lon"], fix["lat"], fix["lon"])
+                worst_position = max(worst_position, error)
                 worst_speed = max(worst_speed, abs(fix.get("speed", 0) - sample["groundSpeedWord"] / 65536.0))
                 break
     say("[demo] summary: host exit status %d; %d samples served, %d sentences on COM%d" % (

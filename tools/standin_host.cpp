@@ -113,6 +113,7 @@ int hookCount;
 uint32_t registeredIds[kMaxVariables];
 int registeredCount;
 double moduleInitAt = -1.0; // host seconds when ModuleInit returned
+bool startTimerRunning;     // ModuleInit reported a start timer; the countdown runs until the hook comes
 double hookRegisteredAt = -1.0;
 volatile bool moduleStopped; // ModuleDeinit has returned; read by the relay send too
 bool moduleUnloaded;
@@ -124,8 +125,8 @@ char frameValues[4096];
 int frameReads;
 int frameRegistrations;
 
-// Relay statistics, written by the module's output thread under the log lock's protection of the counters'
-// readers: the host's thread reads them only after the module has stopped.
+// Relay statistics, written on the module's output thread; the host's thread reads them only after
+// ModuleDeinit has returned.
 volatile LONG relayTexts;
 volatile LONG relayBytes;
 double relayFirstAt = -1.0;
@@ -739,7 +740,7 @@ void RunUntil(double deadline, bool withFrames, double period) {
             }
             wake = nextFrame < deadline ? nextFrame : deadline;
         }
-        if (moduleInitAt >= 0.0 && hookRegisteredAt < 0.0 && !moduleStopped) {
+        if (startTimerRunning && hookRegisteredAt < 0.0 && !moduleStopped) {
             const int left = static_cast<int>(std::ceil(moduleInitAt + 25.0 - now));
             if (left != lastCountdown && left > 0 && (left % 5 == 0 || left <= 3)) {
                 Say("start delay: %d s until the module registers its hook", left);
@@ -845,6 +846,7 @@ int main(int argc, char** argv) {
     const double initStart = HostSeconds();
     const UINT_PTR initResult = linkage->init();
     moduleInitAt = HostSeconds();
+    startTimerRunning = initResult != 0;
     LogRecord("init", ",\"result\":%lu,\"seconds\":%.4f", static_cast<unsigned long>(initResult),
               moduleInitAt - initStart);
     if (initResult == 0) {

@@ -4,6 +4,7 @@ Shared by the end-to-end tests (tests/e2e) and the demo (scripts/demo). Python 3
 """
 
 import json
+import math
 import os
 import select
 import shutil
@@ -171,7 +172,9 @@ def nmea_checksum(body):
     return "%02X" % value
 
 
-def split_nmea_lines(text):
-    """Splits a stream into (line, complete) pairs at CR LF; the last piece may be incomplete."""
-    pieces = text.split("\r\n")
-    return [(piece, True) for piece in pieces[:-1]] + ([(pieces[-1], False)] if pieces[-1] else [])
+
+def metres_between(lat1, lon1, lat2, lon2):
+    """Distance between two nearby positions in degrees, in metres (spherical earth, flat over the gap)."""
+    north = (lat2 - lat1) * 111195.0
+    east = ((lon2 - lon1 + 180) % 360 - 180) * 111195.0 * math.cos(math.radians((lat1 + lat2) / 2))
+    return math.hypot(north, east)

@@ -510,12 +510,6 @@ def gpsdecode(data):
     return fixes
 
 
-def metres_between(lat1, lon1, lat2, lon2):
-    north = (lat2 - lat1) * 111195.0
-    east = ((lon2 - lon1 + 180) % 360 - 180) * 111195.0 * math.cos(math.radians((lat1 + lat2) / 2))
-    return math.hypot(north, east)
-
-
 def check_serial(out):
     checks = Checks("serial")
     scenario = Scenario(out, "serial")
@@ -558,7 +552,7 @@ def check_serial(out):
         if not checks.expect(len(found) == 1, "%s: %d samples served at that time" % (where, len(found))):
             continue
         truth = found[0]["truth"]
-        error = metres_between(truth["lat"], truth["lon"], fix["lat"], fix["lon"])
+        error = run.metres_between(truth["lat"], truth["lon"], fix["lat"], fix["lon"])
         worst = max(worst, error)
         checks.expect(error < 0.05, "%s: %.3f m from the position served" % (where, error))
         served_speed = found[0]["groundSpeedWord"] / 65536.0
