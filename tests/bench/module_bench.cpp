@@ -1,0 +1,107 @@
+// What the module costs per frame, per sample and per cycle, with the stand-in answering the platform and
+// the fake host serving the variables (neither recording anything).
+#include <benchmark/benchmark.h>
+
+#include "fake_host.h"
+#include "host/lifecycle.h"
+#include "host/linkage.h"
+#include "sampling/fix.h"
+#include "sentences/cycle.h"
+#include "settings/settings.h"
+#include "transport/cycle_flags.h"
+#include "transport/serial.h"
+#include "win32_standin.h"
+
+namespace {
+
+constexpr SentenceMask kEveryRecord = 0xEFF;
+
+// A running module on a generation-2 host over Munich at 22 knots, after one completed sample.
+void StartModule(int32_t generation) {
+    standin::Reset();
+    standin::S().record = false;
+    fakehost::Services services;
+    services.record = false;
+    fakehost::Install(services);
+    HostGeneration = generation;
+    fakehost::SetReadyWord(1);
+    fakehost::SetGroundSpeedWord(759000); // 22.45 knots
+    const struct {
+        uint32_t id;
+        double value;
+    } values[] = {{0x47, 5345916.0}, {0x48, 9003240000000.0},
+                  {0x56, 84.45},     {0x52, -3.2},
+                  {0x49, 545.4},     {0x157, 12.0},
+                  {0x158, 270.0},    {0x06, 12.0},
+                  {0x07, 35.0},      {0x05, 19.0},
+                  {0x09, 1994.0},    {0x08, 81.0},
+                  {0x3D, 120.0},     {0x41, -640.0}};
+    for (const auto& v : values) {
+        fakehost::SetValue(v.id, v.value);
+    }
+    portHandle = standin::kDeviceHandle;
+    threadRunning = 1; // an output thread exists
+    sampleRequested = 1;
+    SampleFlightState();
+    dataReady = 0;
+}
+
+// The hook on a frame that has nothing to do: the steady state between samples.
+void BM_FrameHookIdle(benchmark::State& state) {
+    StartModule(2);
+    for (auto _ : state) {
+        FrameHook(0, 0);
+    }
+}
+BENCHMARK(BM_FrameHookIdle);
+
+// The hook on a frame that samples: registration done, 16, 20 or 22 reads through the host and the fix.
+void BM_FrameHookSampling(benchmark::State& state) {
+    StartModule(static_cast<int32_t>(state.range(0)));
+    for (auto _ : state) {
+        sampleRequested = 1;
+        dataReady = 0;
+        FrameHook(0, 0);
+    }
+    state.SetLabel("generation " + std::to_string(state.range(0)));
+}
+BENCHMARK(BM_FrameHookSampling)->Arg(0)->Arg(2);
+
+// The conversion alone, without the host's reads.
+void BM_ConvertFlightState(benchmark::State& state) {
+    StartModule(2);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ConvertFlightState(759000));
+    }
+}
+BENCHMARK(BM_ConvertFlightState);
+
+// One cycle's text in the buffer; bytes per second is the composing rate.
+void BM_ComposeRecords(benchmark::State& state) {
+    StartModule(2);
+    sentenceMask = static_cast<SentenceMask>(state.range(0));
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        const int32_t length = ComposeRecords(42);
+        benchmark::DoNotOptimize(length);
+        bytes += length;
+    }
+    state.SetBytesProcessed(bytes);
+    state.SetLabel(sentenceMask == kSentenceRmc ? "RMC only" : "every record");
+}
+BENCHMARK(BM_ComposeRecords)->Arg(kSentenceRmc)->Arg(kEveryRecord);
+
+// A whole cycle as the output thread runs it: completion check, hundredths, records, the write's start.
+void BM_ComposeCycle(benchmark::State& state) {
+    StartModule(2);
+    sentenceMask = static_cast<SentenceMask>(state.range(0));
+    for (auto _ : state) {
+        ComposeCycle();
+    }
+    state.SetLabel(sentenceMask == kSentenceRmc ? "RMC only" : "every record");
+}
+BENCHMARK(BM_ComposeCycle)->Arg(kSentenceRmc)->Arg(kEveryRecord);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,208 @@
+// Nothing allocates after start-up: every heap allocation in this executable is counted while the module
+// runs its frames, samples, composes and writes. Natively the C allocator is interposed (forwarding to
+// glibc's own entry points), under the sanitizers their allocator hooks count instead, and in the Windows
+// build the C++ allocation operators are replaced.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "fake_host.h"
+#include "host/lifecycle.h"
+#include "host/linkage.h"
+#include "sampling/fix.h"
+#include "sentences/cycle.h"
+#include "sentences/output_buffer.h"
+#include "transport/cycle_flags.h"
+#include "transport/writer.h"
+#include "win32_standin.h"
+
+namespace {
+
+std::atomic<bool> counting{false};
+std::atomic<long> allocations{0};
+
+void NoteAllocation() {
+    if (counting.load(std::memory_order_relaxed)) {
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+} // namespace
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// From the sanitizers' allocator interface (GCC installs no header for it).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*allocated)(const volatile void*, size_t),
+                                                         void (*released)(const volatile void*));
+
+namespace {
+void OnAllocation(const volatile void*, size_t) {
+    NoteAllocation();
+}
+void OnRelease(const volatile void*) {}
+const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(OnAllocation, OnRelease);
+} // namespace
+
+#elif defined(__GLIBC__)
+
+// operator new and the C library itself end up in these, so they see every allocation of the process.
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* block, size_t size);
+void* __libc_memalign(size_t alignment, size_t size);
+void __libc_free(void* block);
+
+void* malloc(size_t size) {
+    NoteAllocation();
+    return __libc_malloc(size);
+}
+void* calloc(size_t count, size_t size) {
+    NoteAllocation();
+    return __libc_calloc(count, size);
+}
+void* realloc(void* block, size_t size) {
+    NoteAllocation();
+    return __libc_realloc(block, size);
+}
+void* memalign(size_t alignment, size_t size) {
+    NoteAllocation();
+    return __libc_memalign(alignment, size);
+}
+void* aligned_alloc(size_t alignment, size_t size) {
+    NoteAllocation();
+    return __libc_memalign(alignment, size);
+}
+int posix_memalign(void** block, size_t alignment, size_t size) {
+    NoteAllocation();
+    *block = __libc_memalign(alignment, size);
+    return *block != nullptr ? 0 : ENOMEM;
+}
+void free(void* block) {
+    __libc_free(block);
+}
+}
+
+#else
+
+// The Windows C runtime cannot be interposed from a static executable; the C++ operators can.
+void* operator new(size_t size) {
+    NoteAllocation();
+    void* block = std::malloc(size != 0 ? size : 1);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+void* operator new[](size_t size) {
+    return operator new(size);
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, size_t) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, size_t) noexcept {
+    std::free(block);
+}
+
+#endif
+
+namespace {
+
+const char kSettings[] = "C:\\Sim\\Modules\\Waypost.ini";
+constexpr UINT kTimerMessage = 0x0113;
+constexpr int kSteps = 400; // 200 cycles at an interval of 100 ms
+
+// A call through a volatile pointer, which the compiler cannot elide as it may a new/delete pair.
+void* (*volatile allocate)(size_t) = &::operator new;
+
+TEST(AllocationTest, CounterSeesAnAllocationInTheWindow) {
+    allocations = 0;
+    counting = true;
+    void* block = allocate(16);
+    counting = false;
+    ::operator delete(block);
+    EXPECT_GE(allocations.load(), 1);
+}
+
+struct Case {
+    const char* name;
+    const char* port;
+    DWORD lineBaud;    // 0: every write finishes at once
+    bool refuseWrites; // every write refused (the purge path)
+};
+
+TEST(AllocationTest, NothingAllocatesAfterStartUp) {
+    const Case cases[] = {
+        {"serial, writes finish at once", "COM1", 0, false},
+        {"serial, 4800 baud: cycles skipped while the line is busy", "COM1", 4800, false},
+        {"serial, writes refused", "COM1", 0, true},
+        {"relay", "NetHub", 0, false},
+    };
+    for (const Case& c : cases) {
+        // Start-up, which may allocate (in the stand-in), and the first frame, which creates the thread.
+        standin::Reset();
+        standin::S().record = false;
+        standin::S().lineBaud = c.lineBaud;
+        if (c.refuseWrites) {
+            standin::S().writeResults.assign(kSteps, {FALSE, 5});
+        }
+        standin::SetProfileValue(kSettings, "Waypost", "Port", c.port);
+        standin::SetProfileValue(kSettings, "Waypost", "Interval", "100");
+        standin::SetProfileValue(kSettings, "Waypost", "Sentences",
+                                 "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,RPY,GTEXT");
+        fakehost::Services services;
+        services.record = false;
+        fakehost::Install(services);
+        fakehost::SetGroundSpeedWord(3000000); // about 89 knots
+        fakehost::SetValue(0x56, 84.45);       // true heading
+        fakehost::SetValue(0x157, 20.0);       // wind speed
+        HostGeneration = 2;
+        const UINT_PTR timer = ModuleInit();
+        ASSERT_NE(timer, 0u) << c.name;
+        StartTimerProc(nullptr, kTimerMessage, timer, 0);
+        FrameHook(0, 0);
+        ASSERT_EQ(standin::S().threadsCreated, 1) << c.name;
+
+        // From here on: the output thread's loop, with one host frame in each of its sleeps.
+        int sleeps = 0;
+        int samples = 0;
+        standin::S().onSleep = [&](DWORD ms) {
+            standin::S().tickCount += ms;
+            FrameHook(0, 0);
+            samples += dataReady.load() != 0 && sampleRequested.load() == 0 && sleeps % 2 == 0 ? 1 : 0;
+            if (++sleeps == 2 * kSteps) {
+                stopRequested = 1;
+            }
+        };
+        allocations = 0;
+        counting = true;
+        const DWORD result = standin::S().lastThreadStart(nullptr);
+        // And the sampler and the composer called directly, as often again.
+        for (int cycle = 0; cycle < kSteps / 2; cycle++) {
+            sampleRequested = 1;
+            SampleFlightState();
+            ComposeCycle();
+            dataReady = 0;
+        }
+        counting = false;
+        ModuleDeinit();
+
+        EXPECT_EQ(allocations.load(), 0) << c.name;
+        EXPECT_EQ(result, 0u) << c.name;
+        EXPECT_GE(samples, kSteps / 2 - 1) << c.name << ": the frames sampled";
+        EXPECT_EQ(std::strncmp(OutputBuffer, "$GPGSA,", 7), 0) << c.name << ": cycles were composed";
+        EXPECT_NE(std::strstr(OutputBuffer, "\r\n@"), nullptr) << c.name << ": with every record";
+    }
+}
+
+} // namespace
