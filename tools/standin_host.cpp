@@ -55,6 +55,13 @@ const char kUsage[] =
     "Route file lines: \"wp LAT LON ALT_FT KTAS\" (two or more, flown in a loop), \"wind FROM_DEG KT\",\n"
     "\"variation DEG\" (east positive), \"start YYYY-MM-DD HH:MM:SS\"; \"#\" starts a comment.\n"
     "\n"
+    "The log holds one JSON object a line, each with \"t\" (seconds since the host started) and \"kind\":\n"
+    "start, linkage (Linkage words), imports (rows filled), init (ModuleInit's result), settings (the INI\n"
+    "after start-up), hook (register/remove: service, entry, constant), sample (ids registered and read in\n"
+    "that frame, the values served by id, the ground-speed and ready words, the aircraft's true state),\n"
+    "relay (first argument, length, text), timer, anomaly, deinit (duration, hooks and threads left),\n"
+    "unload, end (counts and relay periods).\n"
+    "\n"
     "Exit status: 0 when the run showed nothing wrong, 1 for a usage or load error, 3 when the module did\n"
     "something a host must not see (listed as \"anomaly\" lines): a hook or service misuse, a timer after\n"
     "unload, a send after shut-down, a thread outliving shut-down.\n";
