@@ -14,7 +14,8 @@ import sys
 import threading
 import time
 
-import waypost_run as run
+sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
+import waypost_run as run  # noqa: E402
 
 DEMO_PORT = 42
 SETTINGS = [("Port", "COM%d" % DEMO_PORT), ("Speed", "4800"), ("Sentences", "GSA,RMC,VTG,GGA"),

@@ -21,6 +21,7 @@ import sys
 import threading
 import time
 
+sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools"))
 sys.path.insert(0, HERE)
