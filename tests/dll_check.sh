@@ -9,7 +9,7 @@ headers=$($objdump -p "$dll") || { echo "cannot read $dll"; exit 1; }
 
 grep -q 'file format pei-i386' <<<"$($objdump -f "$dll")" || { echo "not a PE32 i386 image"; fail=1; }
 
-exports=$(awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && /^\s*\[/{print $NF; next} on{on=0}' <<<"$headers" | sort | tr '\n' ' ')
+exports=$(awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && /^[[:space:]]*\[/{print $NF; next} on{on=0}' <<<"$headers" | sort | tr '\n' ' ')
 if [ "$exports" != "ImportTable Linkage " ]; then
     echo "exports are '$exports', want 'ImportTable Linkage '"
     fail=1
