@@ -80,27 +80,27 @@ GENERATION_OF_TITLE = {"98": 0, "2000": 0, "2002": 1, "2004": 2, "none": 2}
 
 # ---- Running ------------------------------------------------------------------------------------------
 
-def run_scenario(name, spec, out, host_exe, dll, results):
+def run_scenario(name, plan, out, host_exe, dll, results):
     folder = os.path.join(out, name)
-    dll_copy = run.prepare_module_folder(folder, dll, spec["settings"])
+    dll_copy = run.prepare_module_folder(folder, dll, plan["settings"])
     log = os.path.join(folder, "log.jsonl")
-    options = spec["options"] + ["--run", str(spec["run"]), "--linger", str(spec.get("linger", 0))]
+    options = plan["options"] + ["--run", str(plan["run"]), "--linger", str(plan.get("linger", 0))]
     result = {"name": name}
     started = time.monotonic()
     with open(os.path.join(folder, "host.out"), "w") as console:
-        if spec.get("serial"):
+        if plan.get("serial"):
             with run.SerialLine(folder, SERIAL_PORT) as line:
                 host = run.start_host(host_exe, dll_copy, log, options, console)
                 if run.wait_for_record(log, "init", 60) is not None:
                     time.sleep(1)
                     result["lineSettings"] = line.line_settings()
-                result["exit"] = host.wait(spec["run"] + 120)
+                result["exit"] = host.wait(plan["run"] + 120)
                 time.sleep(0.5)  # the last bytes on their way through the pseudo-terminal
                 with open(os.path.join(folder, "capture.bin"), "wb") as capture:
                     capture.write(line.received())
         else:
             host = run.start_host(host_exe, dll_copy, log, options, console)
-            result["exit"] = host.wait(spec["run"] + spec.get("linger", 0) + 120)
+            result["exit"] = host.wait(plan["run"] + plan.get("linger", 0) + 120)
     result["wall"] = time.monotonic() - started
     results[name] = result
     with open(os.path.join(folder, "result.json"), "w") as file:
@@ -119,8 +119,8 @@ def command_run(arguments):
 
     started = time.monotonic()
     results = {}
-    threads = [threading.Thread(target=run_scenario, args=(name, spec, out, arguments.host, arguments.dll, results))
-               for name, spec in SCENARIOS.items()]
+    threads = [threading.Thread(target=run_scenario, args=(name, plan, out, arguments.host, arguments.dll, results))
+               for name, plan in SCENARIOS.items()]
     for thread in threads:
         thread.start()
     for thread in threads:
@@ -167,7 +167,7 @@ class Scenario:
 
     def __init__(self, out, name):
         self.name = name
-        self.spec = SCENARIOS[name]
+        self.plan = SCENARIOS[name]
         self.folder = os.path.join(out, name)
         self.records = run.read_log(os.path.join(self.folder, "log.jsonl"))
         path = os.path.join(self.folder, "result.json")
@@ -181,10 +181,10 @@ class Scenario:
         return found[0] if found else None
 
     def settings(self):
-        return dict(self.spec["settings"] or [])
+        return dict(self.plan["settings"] or [])
 
     def generation(self):
-        options = self.spec["options"]
+        options = self.plan["options"]
         if "--no-window" in options:
             return 0
         return GENERATION_OF_TITLE[options[options.index("--generation") + 1]]
