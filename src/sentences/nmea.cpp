@@ -33,20 +33,13 @@ int32_t AppendRma(int32_t length) {
     const OneDecimal speed = ToOneDecimal(s.groundSpeedKnots);
     const OneDecimal track = ToOneDecimal(s.trackTrue);
     const OneDecimal variation = ToOneDecimal(s.magVariation);
-    const int32_t end =
-        sixDecimalMinutes
-            ? FormatAt(length,
-                       "$GPRMA,A,%02d%02d.%06d,%c,%03d%02d.%06d,%c,0.0,0.0,%s%d.%d,%s%d.%d,%s%d.%d,%c",
-                       s.latDegrees, s.latMinutes, s.latMinuteFraction, s.latHemisphere, s.lonDegrees,
-                       s.lonMinutes, s.lonMinuteFraction, s.lonHemisphere, speed.sign, speed.whole,
-                       speed.tenths, track.sign, track.whole, track.tenths, variation.sign, variation.whole,
-                       variation.tenths, s.magVariationSide)
-            : FormatAt(length,
-                       "$GPRMA,A,%02d%02d.%04d,%c,%03d%02d.%04d,%c,0.0,0.0,%s%d.%d,%s%d.%d,%s%d.%d,%c",
-                       s.latDegrees, s.latMinutes, s.latMinuteFraction, s.latHemisphere, s.lonDegrees,
-                       s.lonMinutes, s.lonMinuteFraction, s.lonHemisphere, speed.sign, speed.whole,
-                       speed.tenths, track.sign, track.whole, track.tenths, variation.sign, variation.whole,
-                       variation.tenths, s.magVariationSide);
+    const int32_t end = FormatAt(
+        length,
+        sixDecimalMinutes ? "$GPRMA,A,%02d%02d.%06d,%c,%03d%02d.%06d,%c,0.0,0.0,%s%d.%d,%s%d.%d,%s%d.%d,%c"
+                          : "$GPRMA,A,%02d%02d.%04d,%c,%03d%02d.%04d,%c,0.0,0.0,%s%d.%d,%s%d.%d,%s%d.%d,%c",
+        s.latDegrees, s.latMinutes, s.latMinuteFraction, s.latHemisphere, s.lonDegrees, s.lonMinutes,
+        s.lonMinuteFraction, s.lonHemisphere, speed.sign, speed.whole, speed.tenths, track.sign, track.whole,
+        track.tenths, variation.sign, variation.whole, variation.tenths, s.magVariationSide);
     return AppendChecksum(length, end);
 }
 
@@ -56,41 +49,30 @@ int32_t AppendRmc(int32_t length, int32_t hundredths) {
     const OneDecimal speed = ToOneDecimal(s.groundSpeedKnots);
     const OneDecimal track = ToOneDecimal(s.trackTrue);
     const OneDecimal variation = ToOneDecimal(s.magVariation);
-    const int32_t end =
+    const int32_t end = FormatAt(
+        length,
         sixDecimalMinutes
-            ? FormatAt(
-                  length,
-                  "$GPRMC,%02d%02d%02d.%02d,A,%02d%02d.%06d,%c,%03d%02d.%06d,%c,%s%d.%d,%s%d.%d,%02d%02d%02d,"
-                  "%s%d.%d,%c",
-                  s.timeHours, s.timeMinutes, s.timeSeconds, hundredths, s.latDegrees, s.latMinutes,
-                  s.latMinuteFraction, s.latHemisphere, s.lonDegrees, s.lonMinutes, s.lonMinuteFraction,
-                  s.lonHemisphere, speed.sign, speed.whole, speed.tenths, track.sign, track.whole,
-                  track.tenths, s.dateDay, s.dateMonth, s.dateYear2, variation.sign, variation.whole,
-                  variation.tenths, s.magVariationSide)
-            : FormatAt(
-                  length,
-                  "$GPRMC,%02d%02d%02d.%02d,A,%02d%02d.%04d,%c,%03d%02d.%04d,%c,%s%d.%d,%s%d.%d,%02d%02d%02d,"
-                  "%s%d.%d,%c",
-                  s.timeHours, s.timeMinutes, s.timeSeconds, hundredths, s.latDegrees, s.latMinutes,
-                  s.latMinuteFraction, s.latHemisphere, s.lonDegrees, s.lonMinutes, s.lonMinuteFraction,
-                  s.lonHemisphere, speed.sign, speed.whole, speed.tenths, track.sign, track.whole,
-                  track.tenths, s.dateDay, s.dateMonth, s.dateYear2, variation.sign, variation.whole,
-                  variation.tenths, s.magVariationSide);
+            ? "$GPRMC,%02d%02d%02d.%02d,A,%02d%02d.%06d,%c,%03d%02d.%06d,%c,%s%d.%d,%s%d.%d,%02d%02d%02d,"
+              "%s%d.%d,%c"
+            : "$GPRMC,%02d%02d%02d.%02d,A,%02d%02d.%04d,%c,%03d%02d.%04d,%c,%s%d.%d,%s%d.%d,%02d%02d%02d,"
+              "%s%d.%d,%c",
+        s.timeHours, s.timeMinutes, s.timeSeconds, hundredths, s.latDegrees, s.latMinutes,
+        s.latMinuteFraction, s.latHemisphere, s.lonDegrees, s.lonMinutes, s.lonMinuteFraction,
+        s.lonHemisphere, speed.sign, speed.whole, speed.tenths, track.sign, track.whole, track.tenths,
+        s.dateDay, s.dateMonth, s.dateYear2, variation.sign, variation.whole, variation.tenths,
+        s.magVariationSide);
     return AppendChecksum(length, end);
 }
 
 // $GPGLL,4807.038000,N,01131.000000,E,123519.00,A*0B
 int32_t AppendGll(int32_t length, int32_t hundredths) {
     const NavSnapshot& s = navSnapshot;
-    const int32_t end = sixDecimalMinutes
-                            ? FormatAt(length, "$GPGLL,%02d%02d.%06d,%c,%03d%02d.%06d,%c,%02d%02d%02d.%02d,A",
-                                       s.latDegrees, s.latMinutes, s.latMinuteFraction, s.latHemisphere,
-                                       s.lonDegrees, s.lonMinutes, s.lonMinuteFraction, s.lonHemisphere,
-                                       s.timeHours, s.timeMinutes, s.timeSeconds, hundredths)
-                            : FormatAt(length, "$GPGLL,%02d%02d.%04d,%c,%03d%02d.%04d,%c,%02d%02d%02d.%02d,A",
-                                       s.latDegrees, s.latMinutes, s.latMinuteFraction, s.latHemisphere,
-                                       s.lonDegrees, s.lonMinutes, s.lonMinuteFraction, s.lonHemisphere,
-                                       s.timeHours, s.timeMinutes, s.timeSeconds, hundredths);
+    const int32_t end =
+        FormatAt(length,
+                 sixDecimalMinutes ? "$GPGLL,%02d%02d.%06d,%c,%03d%02d.%06d,%c,%02d%02d%02d.%02d,A"
+                                   : "$GPGLL,%02d%02d.%04d,%c,%03d%02d.%04d,%c,%02d%02d%02d.%02d,A",
+                 s.latDegrees, s.latMinutes, s.latMinuteFraction, s.latHemisphere, s.lonDegrees, s.lonMinutes,
+                 s.lonMinuteFraction, s.lonHemisphere, s.timeHours, s.timeMinutes, s.timeSeconds, hundredths);
     return AppendChecksum(length, end);
 }
 
@@ -111,17 +93,13 @@ int32_t AppendGga(int32_t length, int32_t hundredths) {
     const NavSnapshot& s = navSnapshot;
     const OneDecimal altitude = ToOneDecimal(s.altitudeMetres);
     const int32_t end =
-        sixDecimalMinutes
-            ? FormatAt(length,
-                       "$GPGGA,%02d%02d%02d.%02d,%02d%02d.%06d,%c,%03d%02d.%06d,%c,1,05,0.0,%s%d.%d,M,,,,",
-                       s.timeHours, s.timeMinutes, s.timeSeconds, hundredths, s.latDegrees, s.latMinutes,
-                       s.latMinuteFraction, s.latHemisphere, s.lonDegrees, s.lonMinutes, s.lonMinuteFraction,
-                       s.lonHemisphere, altitude.sign, altitude.whole, altitude.tenths)
-            : FormatAt(length,
-                       "$GPGGA,%02d%02d%02d.%02d,%02d%02d.%04d,%c,%03d%02d.%04d,%c,1,05,0.0,%s%d.%d,M,,,,",
-                       s.timeHours, s.timeMinutes, s.timeSeconds, hundredths, s.latDegrees, s.latMinutes,
-                       s.latMinuteFraction, s.latHemisphere, s.lonDegrees, s.lonMinutes, s.lonMinuteFraction,
-                       s.lonHemisphere, altitude.sign, altitude.whole, altitude.tenths);
+        FormatAt(length,
+                 sixDecimalMinutes
+                     ? "$GPGGA,%02d%02d%02d.%02d,%02d%02d.%06d,%c,%03d%02d.%06d,%c,1,05,0.0,%s%d.%d,M,,,,"
+                     : "$GPGGA,%02d%02d%02d.%02d,%02d%02d.%04d,%c,%03d%02d.%04d,%c,1,05,0.0,%s%d.%d,M,,,,",
+                 s.timeHours, s.timeMinutes, s.timeSeconds, hundredths, s.latDegrees, s.latMinutes,
+                 s.latMinuteFraction, s.latHemisphere, s.lonDegrees, s.lonMinutes, s.lonMinuteFraction,
+                 s.lonHemisphere, altitude.sign, altitude.whole, altitude.tenths);
     return AppendChecksum(length, end);
 }
 
