@@ -1,0 +1,283 @@
+#!/usr/bin/env python3
+"""The measurements behind scripts/bench. Python 3 standard library only.
+
+  bench.py wine --out DIR --build MINGW_BUILD_DIR
+      runs the real module under Wine, side by side: the stand-in host at intervals 100, 250, 1000 and
+      2000 ms (output period, delay from a served sample to its text, the output thread's CPU time), the
+      serial line going away mid-run, and 100 load/start/stop/unload rounds in one process; writes
+      DIR/wine.json
+  bench.py table --out DIR
+      prints DIR/native.json (Google Benchmark) and DIR/wine.json as one table
+"""
+
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools"))
+
+import waypost_run as run  # noqa: E402
+
+ALL_RECORDS = "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,RPY,GTEXT"
+INTERVALS = [100, 250, 1000, 2000]
+PERIOD_RUN = 95        # seconds from start-up to shut-down: 25 s start delay, a minute measured, margins
+CPU_WINDOW = 60.0      # seconds of the output thread's life measured
+LINE_PORT, ROUNDS_PORT = 44, 45
+LINE_RUN, LINE_CLOSE = 45, 35  # the pseudo-terminal closes 35 s after start-up (10 s of output)
+ROUNDS = 100
+
+
+# ---- Wine runs ----------------------------------------------------------------------------------------
+
+def thread_cpu_seconds(pid):
+    """CPU seconds of each thread (task) of a process, from /proc (schedstat in ns where available)."""
+    cpu = {}
+    try:
+        tasks = os.listdir("/proc/%d/task" % pid)
+    except FileNotFoundError:
+        return cpu
+    for task in tasks:
+        base = "/proc/%d/task/%s/" % (pid, task)
+        try:
+            with open(base + "schedstat") as stat:
+                cpu[int(task)] = int(stat.read().split()[0]) / 1e9
+        except (FileNotFoundError, ValueError, IndexError):
+            try:
+                with open(base + "stat") as stat:
+                    fields = stat.read().rsplit(")", 1)[1].split()
+                cpu[int(task)] = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+            except (FileNotFoundError, ValueError, IndexError):
+                pass
+    return cpu
+
+
+def period_run(out, build, interval, results):
+    """The stand-in host in relay mode at one interval; the output thread's CPU time is read from /proc:
+    it is the one thread of the Wine process that appears after the hook is registered."""
+    folder = os.path.join(out, "wine", "interval-%d" % interval)
+    dll = run.prepare_module_folder(folder, os.path.join(build, "Waypost.dll"),
+                                    [("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", str(interval))])
+    log = os.path.join(folder, "log.jsonl")
+    with open(os.path.join(folder, "host.out"), "w") as console:
+        host = run.start_host(os.path.join(build, "tools", "waypost-host.exe"), dll, log,
+                              ["--generation", "2004", "--run", str(PERIOD_RUN)], console)
+        before = set(thread_cpu_seconds(host.pid)) if run.wait_for_record(log, "init", 60) else set()
+        cpu = None
+        if run.wait_for_record(log, "hook", 60) is not None:
+            time.sleep(5)
+            start = thread_cpu_seconds(host.pid)
+            started = time.monotonic()
+            time.sleep(CPU_WINDOW)
+            end = thread_cpu_seconds(host.pid)
+            elapsed = time.monotonic() - started
+            new = [task for task in end if task not in before and task in start]
+            if len(new) == 1:
+                cpu = (end[new[0]] - start[new[0]]) * 60.0 / elapsed
+        exit_status = host.wait(PERIOD_RUN + 120)
+    records = run.read_log(log)
+    relay = [r["t"] for r in records if r["kind"] == "relay"]
+    samples = [r["t"] for r in records if r["kind"] == "sample"]
+    gaps = [b - a for a, b in zip(relay, relay[1:])]
+    delays = []
+    for sent in relay:
+        served = [t for t in samples if t <= sent]
+        if served:
+            delays.append(sent - served[-1])
+    end = next((r for r in records if r["kind"] == "end"), {})
+    results[interval] = {
+        "exit": exit_status, "texts": len(relay), "nominal": (interval // 100 + 1) * 0.1,
+        "meanPeriod": sum(gaps) / len(gaps) if gaps else None, "minPeriod": min(gaps) if gaps else None,
+        "maxPeriod": max(gaps) if gaps else None,
+        "meanDelay": sum(delays) / len(delays) if delays else None, "maxDelay": max(delays) if delays else None,
+        "cpuPerMinute": cpu, "anomalies": end.get("anomalies")}
+
+
+def line_away_run(out, build, results):
+    """Serial output through a pseudo-terminal that closes while the module writes to it."""
+    folder = os.path.join(out, "wine", "line-away")
+    dll = run.prepare_module_folder(folder, os.path.join(build, "Waypost.dll"),
+                                    [("Port", "COM%d" % LINE_PORT), ("Speed", "4800"),
+                                     ("Sentences", "GSA,GSV,RMC,GGA"), ("Interval", "100")])
+    log = os.path.join(folder, "log.jsonl")
+    result = {}
+    with open(os.path.join(folder, "host.out"), "w") as console:
+        with run.SerialLine(folder, LINE_PORT) as line:
+            host = run.start_host(os.path.join(build, "tools", "waypost-host.exe"), dll, log,
+                                  ["--generation", "2004", "--run", str(LINE_RUN)], console)
+            init = run.wait_for_record(log, "init", 60)
+            if init is not None:
+                time.sleep(LINE_CLOSE)
+            result["bytesBeforeClose"] = len(line.received())
+            line._socat.terminate()  # the far end goes away: the module's device is a dead pseudo-terminal
+            result["exit"] = host.wait(LINE_RUN + 120)
+    records = run.read_log(log)
+    deinit = next((r for r in records if r["kind"] == "deinit"), {})
+    end = next((r for r in records if r["kind"] == "end"), {})
+    samples = [r["t"] for r in records if r["kind"] == "sample"]
+    init_t = next((r["t"] for r in records if r["kind"] == "init"), 0.0)
+    result.update({"deinitSeconds": deinit.get("seconds"), "threadsBefore": deinit.get("threadsBefore"),
+                   "threadsAfter": deinit.get("threadsAfter"), "anomalies": end.get("anomalies"),
+                   "samplesAfterClose": len([t for t in samples if t > init_t + LINE_CLOSE + 1]),
+                   "frames": end.get("frames")})
+    results["lineAway"] = result
+
+
+def rounds_run(out, build, results):
+    """waypost-rounds: 100 rounds in one process, every other one on a serial line."""
+    folder = os.path.join(out, "wine", "rounds")
+    dll = run.prepare_module_folder(folder, os.path.join(build, "Waypost.dll"), None)
+    started = time.monotonic()
+    with run.SerialLine(folder, ROUNDS_PORT) as line:
+        done = subprocess.run([run.WINE_RUN, os.path.join(build, "tests", "bench", "waypost-rounds.exe"),
+                               run.windows_path(dll), "--rounds", str(ROUNDS), "--port", "COM%d" % ROUNDS_PORT],
+                              capture_output=True, text=True, timeout=ROUNDS * 10 + 60)
+        time.sleep(0.5)
+        serial_bytes = len(line.received())
+    with open(os.path.join(folder, "rounds.out"), "w") as console:
+        console.write(done.stdout + done.stderr)
+    summary = re.search(r"\[rounds\] summary: (.*)", done.stdout)
+    result = {"exit": done.returncode, "seconds": time.monotonic() - started, "serialBytes": serial_bytes}
+    if summary:
+        for pair in summary.group(1).split():
+            key, value = pair.split("=")
+            result[key] = float(value) if "." in value else int(value)
+    results["rounds"] = result
+
+
+def command_wine(arguments):
+    out = os.path.abspath(arguments.out)
+    build = os.path.abspath(arguments.build)
+    run.ensure_prefix()
+    results = {}
+    periods = {}
+    threads = [threading.Thread(target=period_run, args=(out, build, interval, periods)) for interval in INTERVALS]
+    threads.append(threading.Thread(target=line_away_run, args=(out, build, results)))
+    threads.append(threading.Thread(target=rounds_run, args=(out, build, results)))
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    results["periods"] = {str(k): v for k, v in periods.items()}
+    with open(os.path.join(out, "wine.json"), "w") as file:
+        json.dump(results, file, indent=1)
+    return 0
+
+
+# ---- The table ----------------------------------------------------------------------------------------
+
+def native_rows(path):
+    with open(path) as file:
+        report = json.load(file)
+    rows = []
+    for bench in report["benchmarks"]:
+        if bench.get("aggregate_name", "median") != "median":
+            continue
+        name = bench["run_name"]
+        label = bench.get("label", "")
+        cpu = bench["cpu_time"]  # ns
+        what = {
+            "BM_FrameHookIdle": "frame hook, idle frame",
+            "BM_FrameHookSampling/0": "frame hook sampling (per sample), " + label,
+            "BM_FrameHookSampling/2": "frame hook sampling (per sample), " + label,
+            "BM_ConvertFlightState": "fix computation alone (per sample)",
+        }.get(name)
+        if name.startswith("BM_ComposeRecords/"):
+            what = "ComposeRecords, " + label
+        elif name.startswith("BM_ComposeCycle/"):
+            what = "ComposeCycle (check, records, write start), " + label
+        if what is None:
+            continue
+        rows.append((what, "%.0f ns" % cpu if cpu >= 100 else "%.1f ns" % cpu))
+        if "bytes_per_second" in bench:
+            rows.append(("  bytes composed per microsecond, " + label, "%.0f" % (bench["bytes_per_second"] / 1e6)))
+    return rows
+
+
+def number(value, form, unit=""):
+    return "n/a" if value is None else (form % value) + unit
+
+
+def wine_rows(path):
+    with open(path) as file:
+        wine = json.load(file)
+    rows = []
+    for interval in INTERVALS:
+        p = wine["periods"].get(str(interval), {})
+        rows.append(("period at Interval %d (nominal %.1f s)" % (interval, p.get("nominal", 0)),
+                     "%s mean, %s to %s over %s texts" % (number(p.get("meanPeriod"), "%.4f", " s"),
+                                                          number(p.get("minPeriod"), "%.3f"),
+                                                          number(p.get("maxPeriod"), "%.3f"), p.get("texts"))))
+    for interval in INTERVALS:
+        p = wine["periods"].get(str(interval), {})
+        rows.append(("served sample to text leaving, Interval %d" % interval,
+                     "%s mean, %s max" % (number(p.get("meanDelay") and p["meanDelay"] * 1000, "%.1f", " ms"),
+                                          number(p.get("maxDelay") and p["maxDelay"] * 1000, "%.1f", " ms"))))
+    for interval in INTERVALS:
+        p = wine["periods"].get(str(interval), {})
+        rows.append(("output thread CPU time per minute, Interval %d" % interval,
+                     number(p.get("cpuPerMinute") and p["cpuPerMinute"] * 1000, "%.1f", " ms")))
+    anomalies = sum(p.get("anomalies") or 0 for p in wine["periods"].values())
+    rows.append(("host anomalies in the four runs", str(anomalies)))
+    line = wine.get("lineAway", {})
+    rows.append(("line goes away mid-run: host exit status, anomalies",
+                 "%s, %s (%s bytes before the close)" % (line.get("exit"), line.get("anomalies"),
+                                                         line.get("bytesBeforeClose"))))
+    rows.append(("  after it: host frames in all, samples, shut-down time, threads before/after",
+                 "%s, %s, %s, %s/%s" % (line.get("frames"), line.get("samplesAfterClose"),
+                                    number(line.get("deinitSeconds") and line["deinitSeconds"] * 1000, "%.0f", " ms"),
+                                    line.get("threadsBefore"), line.get("threadsAfter"))))
+    rounds = wine.get("rounds", {})
+    rows.append(("%s load/start/stop/unload rounds in one process (%s serial)" % (
+        rounds.get("rounds"), rounds.get("serialRounds")),
+        "exit %s, %s anomalies, %.0f s" % (rounds.get("exit"), rounds.get("anomalies"), rounds.get("seconds", 0))))
+    rows.append(("  threads after round 1 / after the last",
+                 "%s / %s" % (rounds.get("threads"), rounds.get("threadsAfter"))))
+    rows.append(("  lowest free handle slot after round 1 / after the last",
+                 "%s / %s" % (rounds.get("freeSlot"), rounds.get("freeSlotAfter"))))
+    rows.append(("  texts: relay, serial bytes", "%s, %s" % (rounds.get("relayTexts"), rounds.get("serialBytes"))))
+    rows.append(("  slowest frame hook, slowest shut-down",
+                 "%s, %s" % (number(rounds.get("slowestHookMs"), "%.3f", " ms"),
+                             number(rounds.get("slowestShutDownMs"), "%.1f", " ms"))))
+    return rows
+
+
+def command_table(arguments):
+    sections = []
+    native = os.path.join(arguments.out, "native.json")
+    wine = os.path.join(arguments.out, "wine.json")
+    if os.path.exists(native):
+        sections.append(("Native (Linux, Release, against the Win32 stand-in; CPU time, median of 3)",
+                         native_rows(native)))
+    if os.path.exists(wine):
+        sections.append(("Under Wine (the real 32-bit DLL)", wine_rows(wine)))
+    width = max([len(what) for _, rows in sections for what, _ in rows] + [len(title) for title, _ in sections])
+    values = max(len(value) for _, rows in sections for _, value in rows) if sections else 5
+    for title, rows in sections:
+        print("| %s | %s |" % (title.ljust(width), "Value".ljust(values)))
+        print("|%s|%s|" % ("-" * (width + 2), "-" * (values + 2)))
+        for what, value in rows:
+            print("| %s | %s |" % (what.ljust(width), value.ljust(values)))
+        print()
+    return 0 if sections else 1
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", required=True)
+    wine = commands.add_parser("wine")
+    wine.add_argument("--out", required=True)
+    wine.add_argument("--build", required=True)
+    table = commands.add_parser("table")
+    table.add_argument("--out", required=True)
+    arguments = parser.parse_args()
+    return {"wine": command_wine, "table": command_table}[arguments.command](arguments)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
