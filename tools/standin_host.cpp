@@ -10,11 +10,11 @@
 #include <windows.h>
 
 #include <mmsystem.h>
-#include <tlhelp32.h>
 
 #include "flight_model.h"
 #include "host/host_interface.h"
 #include "host_log.h"
+#include "thread_count.h"
 
 namespace {
 
@@ -617,22 +617,6 @@ bool FillImportTable(ServiceImport* table) {
                                           : (known ? "left empty (--omit)" : "unknown, left empty"));
     }
     return false;
-}
-
-int CountOwnThreads() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-        entry.dwSize = sizeof entry;
-    }
-    CloseHandle(snapshot);
-    return count;
 }
 
 void LogSettingsFile(const char* dllPath) {

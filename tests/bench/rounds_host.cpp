@@ -15,9 +15,8 @@
 
 #include <windows.h>
 
-#include <tlhelp32.h>
-
 #include "host/host_interface.h"
+#include "thread_count.h"
 
 namespace {
 
@@ -107,22 +106,6 @@ bool ShortenStartDelay(HMODULE module) {
         }
     }
     return false;
-}
-
-int CountOwnThreads() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-        entry.dwSize = sizeof entry;
-    }
-    CloseHandle(snapshot);
-    return count;
 }
 
 long HandleCount() {
