@@ -12,9 +12,6 @@
 namespace fakehost {
 namespace {
 
-constexpr int kHookTableSize = kHookRemoveEntry + 1;
-constexpr int kOldHookTableSize = kOldHookRemoveEntry + 1;
-constexpr int kVariableTableSize = kVariableReadEntry + 1;
 constexpr uint32_t kMaxVariableId = 0x400;
 
 std::recursive_mutex lock;
@@ -24,9 +21,9 @@ double served[kMaxVariableId];
 FrameHookEntry registeredHook;
 bool recording = true;
 
-uintptr_t hookTable[kHookTableSize];
-uintptr_t oldHookTable[kOldHookTableSize];
-uintptr_t variableTable[kVariableTableSize];
+uintptr_t hookTable[kHookRemoveEntry + 1];
+uintptr_t oldHookTable[kOldHookRemoveEntry + 1];
+uintptr_t variableTable[kVariableReadEntry + 1];
 unsigned char globalBlock[kReadyWordOffset + 64];
 unsigned char relayRecord[kRelaySendOffset + sizeof(uintptr_t)];
 
@@ -44,20 +41,18 @@ void Record(const char* format, ...) {
     calls.emplace_back(line);
 }
 
-void WINAPI HookRegister(DWORD constant, FrameHookEntry hook) {
-    Record("hook.register(%u)", static_cast<unsigned>(constant));
-    registeredHook = hook;
+// One entry point per hook service and action, each logging as "<service>.<action>(<constant>)".
+template <const char* kName, bool kRegisters>
+void WINAPI HookEntry(DWORD constant, FrameHookEntry hook) {
+    Record("%s(%u)", kName, static_cast<unsigned>(constant));
+    if (kRegisters) {
+        registeredHook = hook;
+    }
 }
-void WINAPI HookRemove(DWORD constant, FrameHookEntry) {
-    Record("hook.remove(%u)", static_cast<unsigned>(constant));
-}
-void WINAPI OldHookRegister(DWORD constant, FrameHookEntry hook) {
-    Record("oldhook.register(%u)", static_cast<unsigned>(constant));
-    registeredHook = hook;
-}
-void WINAPI OldHookRemove(DWORD constant, FrameHookEntry) {
-    Record("oldhook.remove(%u)", static_cast<unsigned>(constant));
-}
+constexpr char kHookRegister[] = "hook.register";
+constexpr char kHookRemove[] = "hook.remove";
+constexpr char kOldHookRegister[] = "oldhook.register";
+constexpr char kOldHookRemove[] = "oldhook.remove";
 
 void WINAPI VariableRegister(HostVariableRequest* request) {
     Record("variables.register(0x%X)", request->id);
@@ -71,20 +66,15 @@ void WINAPI VariableRead(HostVariableRequest* request) {
 
 void WINAPI RelaySend(DWORD one, const char* text, DWORD length) {
     Record("relay.send(%u,%u)", static_cast<unsigned>(one), static_cast<unsigned>(length));
-    if (!recording) {
-        return;
-    }
     std::lock_guard<std::recursive_mutex> guard(lock);
-    relayTexts.emplace_back(text, length);
+    if (recording) {
+        relayTexts.emplace_back(text, length);
+    }
 }
 
 template <typename Entry>
 uintptr_t Address(Entry entry) {
     return reinterpret_cast<uintptr_t>(entry);
-}
-
-void SetWord(unsigned char* record, size_t offset, uint32_t word) {
-    std::memcpy(record + offset, &word, sizeof word);
 }
 
 void SetPointer(ImportRow row, void* pointer) {
@@ -99,11 +89,11 @@ void SetValue(uint32_t id, double value) {
 }
 
 void SetGroundSpeedWord(uint32_t word) {
-    SetWord(globalBlock, kGroundSpeedWordOffset, word);
+    std::memcpy(globalBlock + kGroundSpeedWordOffset, &word, sizeof word);
 }
 
 void SetReadyWord(uint32_t word) {
-    SetWord(globalBlock, kReadyWordOffset, word);
+    std::memcpy(globalBlock + kReadyWordOffset, &word, sizeof word);
 }
 
 FrameHookEntry RegisteredHook() {
@@ -135,15 +125,14 @@ void Install(const Services& services) {
         recording = services.record;
     }
     std::memset(globalBlock, 0, sizeof globalBlock);
-    std::memset(relayRecord, 0, sizeof relayRecord);
-    hookTable[kHookRegisterEntry] = Address(&HookRegister);
-    hookTable[kHookRemoveEntry] = Address(&HookRemove);
-    oldHookTable[kOldHookRegisterEntry] = Address(&OldHookRegister);
-    oldHookTable[kOldHookRemoveEntry] = Address(&OldHookRemove);
+    hookTable[kHookRegisterEntry] = Address(&HookEntry<kHookRegister, true>);
+    hookTable[kHookRemoveEntry] = Address(&HookEntry<kHookRemove, false>);
+    oldHookTable[kOldHookRegisterEntry] = Address(&HookEntry<kOldHookRegister, true>);
+    oldHookTable[kOldHookRemoveEntry] = Address(&HookEntry<kOldHookRemove, false>);
     variableTable[kVariableRegisterEntry] = Address(&VariableRegister);
     variableTable[kVariableReadEntry] = Address(&VariableRead);
-    SetWord(relayRecord, kRelayFlagsOffset, services.relayFlags);
-    uintptr_t send = services.relaySendEntry ? Address(&RelaySend) : 0;
+    std::memcpy(relayRecord + kRelayFlagsOffset, &services.relayFlags, sizeof services.relayFlags);
+    const uintptr_t send = services.relaySendEntry ? Address(&RelaySend) : 0;
     std::memcpy(relayRecord + kRelaySendOffset, &send, sizeof send);
 
     SetPointer(kRowHook, services.hook ? hookTable : nullptr);

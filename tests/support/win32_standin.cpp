@@ -2,7 +2,7 @@
 // that matters to the module's behaviour is logged as one line.
 #include "win32_standin.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -18,16 +18,10 @@ const HANDLE kDeviceHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5
 
 namespace {
 
-struct ThreadRecord {
-    std::thread thread;
-};
-
 std::recursive_mutex lock;
 std::vector<std::string> callLog;
-std::vector<ThreadRecord*> liveThreads;
-// path -> section -> lower-case key -> (key as written, value)
-std::map<std::string, std::map<std::string, std::map<std::string, std::pair<std::string, std::string>>>>
-    profiles;
+std::vector<std::thread*> liveThreads; // a real thread's handle is its std::thread
+std::map<std::string, std::map<std::string, std::string>> profiles; // path "|" section -> key -> value
 Script script;
 thread_local DWORD lastError = 0;
 
@@ -45,33 +39,11 @@ void Log(const char* format, ...) {
     callLog.emplace_back(line);
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-ThreadRecord* FindThread(HANDLE handle) {
-    for (ThreadRecord* record : liveThreads) {
-        if (record == handle) {
-            return record;
-        }
-    }
-    return nullptr;
-}
-
 const char* HandleName(HANDLE handle) {
-    if (handle == kDeviceHandle) {
-        return "device";
+    if (handle == kDeviceHandle || handle == nullptr) {
+        return handle == nullptr ? "null" : "device";
     }
-    if (handle == nullptr) {
-        return "null";
-    }
-    if (handle == INVALID_HANDLE_VALUE) {
-        return "invalid";
-    }
-    return "thread";
+    return handle == INVALID_HANDLE_VALUE ? "invalid" : "thread";
 }
 
 Result NextResult(std::deque<Result>& queue) {
@@ -86,26 +58,31 @@ Result NextResult(std::deque<Result>& queue) {
 
 // Copies text as the Win32 string getters do: at most size - 1 characters and a terminator.
 int CopyOut(const std::string& text, char* buffer, int size) {
-    if (size <= 0) {
-        return 0;
-    }
     size_t count = std::min(text.size(), static_cast<size_t>(size - 1));
     std::memcpy(buffer, text.data(), count);
     buffer[count] = '\0';
     return static_cast<int>(count);
 }
 
-void JoinAllThreads() {
-    std::vector<ThreadRecord*> threads;
+// Joins a live thread and forgets it; with remove false it stays listed (its handle is still open).
+void Join(HANDLE handle, bool remove) {
+    std::thread* thread = nullptr;
     {
         std::lock_guard<std::recursive_mutex> guard(lock);
-        threads.swap(liveThreads);
-    }
-    for (ThreadRecord* record : threads) {
-        if (record->thread.joinable()) {
-            record->thread.join();
+        auto found = std::find(liveThreads.begin(), liveThreads.end(), handle);
+        if (found == liveThreads.end()) {
+            return;
         }
-        delete record;
+        thread = *found;
+        if (remove) {
+            liveThreads.erase(found);
+        }
+    }
+    if (thread->joinable()) {
+        thread->join();
+    }
+    if (remove) {
+        delete thread;
     }
 }
 
@@ -116,7 +93,9 @@ Script& S() {
 }
 
 void Reset() {
-    JoinAllThreads();
+    while (!liveThreads.empty()) {
+        Join(liveThreads.front(), true);
+    }
     script.~Script();
     new (&script) Script();
     {
@@ -136,14 +115,18 @@ std::vector<std::string> Calls() {
 std::vector<std::string> CallsOf(std::initializer_list<const char*> names) {
     std::vector<std::string> selected;
     for (const std::string& line : Calls()) {
-        std::string name = line.substr(0, line.find('('));
         for (const char* wanted : names) {
-            if (name == wanted) {
+            if (line.substr(0, line.find('(')) == wanted) {
                 selected.push_back(line);
             }
         }
     }
     return selected;
+}
+
+int CountCalls(const std::string& line) {
+    const std::vector<std::string> calls = Calls();
+    return static_cast<int>(std::count(calls.begin(), calls.end(), line));
 }
 
 void ClearCalls() {
@@ -154,38 +137,17 @@ void ClearCalls() {
 void SetProfileValue(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) {
     std::lock_guard<std::recursive_mutex> guard(lock);
-    auto& entry = profiles[path][Lower(section)][Lower(key)];
-    if (entry.first.empty()) {
-        entry.first = key;
-    }
-    entry.second = value;
-}
-
-bool HasProfileValue(const std::string& path, const std::string& section, const std::string& key) {
-    std::lock_guard<std::recursive_mutex> guard(lock);
-    auto file = profiles.find(path);
-    if (file == profiles.end()) {
-        return false;
-    }
-    auto part = file->second.find(Lower(section));
-    return part != file->second.end() && part->second.count(Lower(key)) != 0;
+    profiles[path + "|" + section][key] = value;
 }
 
 std::string ProfileValue(const std::string& path, const std::string& section, const std::string& key) {
-    std::lock_guard<std::recursive_mutex> guard(lock);
-    if (!HasProfileValue(path, section, key)) {
-        return std::string();
-    }
-    return profiles[path][Lower(section)][Lower(key)].second;
+    return ProfileSection(path, section)[key];
 }
 
 std::map<std::string, std::string> ProfileSection(const std::string& path, const std::string& section) {
     std::lock_guard<std::recursive_mutex> guard(lock);
-    std::map<std::string, std::string> result;
-    for (const auto& item : profiles[path][Lower(section)]) {
-        result[item.second.first] = item.second.second;
-    }
-    return result;
+    const auto found = profiles.find(path + "|" + section);
+    return found != profiles.end() ? found->second : std::map<std::string, std::string>();
 }
 
 } // namespace standin
@@ -195,13 +157,11 @@ using standin::S;
 
 // kernel32: serial device and overlapped output
 
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD flags, HANDLE) {
     Log("CreateFileA(%s,0x%X,%u,%u,0x%X)", name, static_cast<unsigned>(access), static_cast<unsigned>(share),
         static_cast<unsigned>(disposition), static_cast<unsigned>(flags));
-    (void)security;
-    (void)templateFile;
-    if (S().failCreateFile || name == nullptr || std::strlen(name) <= 4) {
+    if (S().failCreateFile || std::strlen(name) <= 4) {
         SetLastError(2);
         return INVALID_HANDLE_VALUE;
     }
@@ -252,11 +212,7 @@ BOOL WINAPI SetCommTimeouts(HANDLE, LPCOMMTIMEOUTS t) {
 // Parses "NAME:baud,parity,data,stop" far enough for the tests: the baud figure as written, 8N1.
 BOOL WINAPI BuildCommDCBA(LPCSTR mode, LPDCB dcb) {
     Log("BuildCommDCBA(%s)", mode);
-    const char* colon = std::strchr(mode, ':');
-    if (colon == nullptr) {
-        return FALSE;
-    }
-    dcb->BaudRate = static_cast<DWORD>(std::strtoul(colon + 1, nullptr, 10));
+    dcb->BaudRate = static_cast<DWORD>(std::strtoul(std::strchr(mode, ':') + 1, nullptr, 10));
     dcb->ByteSize = 8;
     dcb->Parity = 0;
     dcb->StopBits = 0;
@@ -275,19 +231,14 @@ BOOL WINAPI EscapeCommFunction(HANDLE, DWORD function) {
 
 BOOL WINAPI ClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT stat) {
     Log("ClearCommError()");
-    if (errors != nullptr) {
-        *errors = 0;
-    }
-    if (stat != nullptr) {
-        *stat = COMSTAT{};
-    }
+    *errors = 0;
+    *stat = COMSTAT{};
     return TRUE;
 }
 
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
+BOOL WINAPI WriteFile(HANDLE, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
     Log("WriteFile(%u%s)", static_cast<unsigned>(length),
         overlapped != nullptr && overlapped->hEvent != nullptr ? ",event" : "");
-    (void)file;
     if (S().record) {
         std::lock_guard<std::recursive_mutex> guard(standin::lock);
         S().written.append(static_cast<const char*>(data), length);
@@ -310,29 +261,22 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, 
         SetLastError(result.error);
         return FALSE;
     }
-    if (written != nullptr) {
-        *written = length;
-    }
+    *written = length;
     return TRUE;
 }
 
 BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD transferred, BOOL wait) {
     Log("GetOverlappedResult(wait=%d)", wait);
-    if (S().lineBaud != 0) {
-        if (static_cast<int32_t>(S().tickCount.load() - S().lineFreeTick) < 0) {
-            SetLastError(ERROR_IO_INCOMPLETE);
-            return FALSE;
-        }
-        return TRUE;
-    }
-    standin::Result result = standin::NextResult(S().overlappedResults);
+    const standin::Result result =
+        S().lineBaud == 0
+            ? standin::NextResult(S().overlappedResults)
+            : standin::Result{static_cast<int32_t>(S().tickCount.load() - S().lineFreeTick) >= 0,
+                              ERROR_IO_INCOMPLETE};
     if (!result.value) {
         SetLastError(result.error);
         return FALSE;
     }
-    if (transferred != nullptr) {
-        *transferred = 0;
-    }
+    *transferred = 0;
     return TRUE;
 }
 
@@ -346,21 +290,7 @@ void WINAPI SetLastError(DWORD error) {
 
 BOOL WINAPI CloseHandle(HANDLE object) {
     Log("CloseHandle(%s)", standin::HandleName(object));
-    standin::ThreadRecord* record = nullptr;
-    {
-        std::lock_guard<std::recursive_mutex> guard(standin::lock);
-        record = standin::FindThread(object);
-        if (record != nullptr) {
-            auto& live = standin::liveThreads;
-            live.erase(std::find(live.begin(), live.end(), record));
-        }
-    }
-    if (record != nullptr) {
-        if (record->thread.joinable()) {
-            record->thread.join();
-        }
-        delete record;
-    }
+    standin::Join(object, true);
     return object != nullptr ? TRUE : FALSE;
 }
 
@@ -369,10 +299,9 @@ BOOL WINAPI CloseHandle(HANDLE object) {
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer,
                                       DWORD size, LPCSTR path) {
     Log("GetPrivateProfileStringA(%s,%s)", section, key);
-    std::string text = defaultText != nullptr ? defaultText : "";
-    if (standin::HasProfileValue(path, section, key)) {
-        text = standin::ProfileValue(path, section, key);
-    }
+    const std::map<std::string, std::string> values = standin::ProfileSection(path, section);
+    const auto found = values.find(key);
+    const std::string text = found != values.end() ? found->second : defaultText;
     return static_cast<DWORD>(standin::CopyOut(text, buffer, static_cast<int>(size)));
 }
 
@@ -397,9 +326,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD flags, LPDWORD threadId) {
     Log("CreateThread(%u,%u)", static_cast<unsigned>(stackSize), static_cast<unsigned>(flags));
-    if (threadId != nullptr) {
-        *threadId = 0x99;
-    }
+    *threadId = 0x99;
     std::lock_guard<std::recursive_mutex> guard(standin::lock);
     if (S().failCreateThread) {
         return nullptr;
@@ -409,22 +336,13 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
     if (S().threadMode == standin::ThreadMode::kRecord) {
         return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7100 + S().threadsCreated));
     }
-    auto* record = new standin::ThreadRecord;
-    record->thread = std::thread([start, parameter] { start(parameter); });
-    standin::liveThreads.push_back(record);
-    return record;
+    standin::liveThreads.push_back(new std::thread([start, parameter] { start(parameter); }));
+    return standin::liveThreads.back();
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     Log("WaitForSingleObject(%s,%u)", standin::HandleName(object), static_cast<unsigned>(milliseconds));
-    standin::ThreadRecord* record = nullptr;
-    {
-        std::lock_guard<std::recursive_mutex> guard(standin::lock);
-        record = standin::FindThread(object);
-    }
-    if (record != nullptr && record->thread.joinable()) {
-        record->thread.join();
-    }
+    standin::Join(object, false);
     return WAIT_OBJECT_0;
 }
 
@@ -435,8 +353,6 @@ void WINAPI Sleep(DWORD milliseconds) {
     }
     if (S().onSleep) {
         S().onSleep(milliseconds);
-    } else if (milliseconds == 0) {
-        std::this_thread::yield();
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
@@ -450,10 +366,10 @@ DWORD WINAPI GetCurrentProcessId(void) {
     return S().processId;
 }
 
-// user32
+// user32: window n of S().windows has the handle n + 1.
 
-static size_t WindowIndex(HWND window) {
-    return static_cast<size_t>(reinterpret_cast<uintptr_t>(window)) - 1;
+static const standin::Window& WindowOf(HWND window) {
+    return S().windows.at(static_cast<size_t>(reinterpret_cast<uintptr_t>(window)) - 1);
 }
 
 BOOL WINAPI EnumWindows(WNDENUMPROC callback, LPARAM parameter) {
@@ -467,20 +383,16 @@ BOOL WINAPI EnumWindows(WNDENUMPROC callback, LPARAM parameter) {
 }
 
 DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId) {
-    if (processId != nullptr) {
-        *processId = S().windows.at(WindowIndex(window)).processId;
-    }
+    *processId = WindowOf(window).processId;
     return 1;
 }
 
 int WINAPI GetClassNameA(HWND window, LPSTR buffer, int size) {
-    Log("GetClassNameA(%u,%d)", static_cast<unsigned>(WindowIndex(window)), size);
-    return standin::CopyOut(S().windows.at(WindowIndex(window)).className, buffer, size);
+    return standin::CopyOut(WindowOf(window).className, buffer, size);
 }
 
 int WINAPI GetWindowTextA(HWND window, LPSTR buffer, int size) {
-    Log("GetWindowTextA(%u,%d)", static_cast<unsigned>(WindowIndex(window)), size);
-    return standin::CopyOut(S().windows.at(WindowIndex(window)).title, buffer, size);
+    return standin::CopyOut(WindowOf(window).title, buffer, size);
 }
 
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT period, TIMERPROC callback) {

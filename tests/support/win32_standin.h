@@ -1,6 +1,5 @@
 // The scriptable Win32 stand-in behind src/platform/win32.h for the unit tests: it records the calls the
-// module makes, as readable lines, and answers them as the test has scripted (results, failures, devices,
-// windows, INI files, timers, threads, the clock).
+// module makes, as readable lines, and answers them as the test has scripted.
 #pragma once
 
 #include <atomic>
@@ -20,7 +19,7 @@ extern const HANDLE kDeviceHandle;
 struct Window {
     DWORD processId;
     std::string className; // empty: GetClassNameA fails
-    std::string title;     // GetWindowTextA's answer
+    std::string title;
 };
 
 struct Result {
@@ -29,14 +28,13 @@ struct Result {
 };
 
 enum class ThreadMode {
-    kRecord, // CreateThread only records the routine (see lastThreadStart); the test runs it itself
+    kRecord, // CreateThread only records the routine (lastThreadStart); the test runs it itself
     kReal,   // CreateThread starts a real thread; WaitForSingleObject and CloseHandle join it
 };
 
 // Everything a test can script and inspect. Reset() restores these defaults.
 struct Script {
-    // Platform answers
-    std::string moduleFileName = "C:\\Sim\\Modules\\Waypost.dll"; // GetModuleFileNameA, truncated as Windows
+    std::string moduleFileName = "C:\\Sim\\Modules\\Waypost.dll"; // truncated as Windows does
     DWORD processId = 0x1234;
     std::vector<Window> windows; // EnumWindows order
     bool failCreateFile = false;
@@ -51,13 +49,12 @@ struct Script {
     bool failCreateThread = false;
     std::function<void(DWORD)> onSleep; // called by Sleep instead of sleeping, when set
     std::atomic<DWORD> tickCount{0};    // GetTickCount
-    // Non-zero: the device is a serial line of this many baud (10 bits a byte). Every write is left in
-    // progress (ERROR_IO_PENDING) and GetOverlappedResult answers ERROR_IO_INCOMPLETE until the bytes' line
-    // time has passed on tickCount; writeResults and overlappedResults are then not used.
+    // Non-zero: the device is a serial line of this many baud (10 bits a byte). Every write stays in
+    // progress until its bytes' line time has passed on tickCount; writeResults and overlappedResults are
+    // then not used.
     DWORD lineBaud = 0;
     bool record = true; // false: calls are not logged nor bytes kept, so answering allocates nothing
 
-    // Recorded state
     std::string written;                              // every byte handed to WriteFile, in order
     TIMERPROC lastTimerProc = nullptr;                // the procedure of the last SetTimer
     LPTHREAD_START_ROUTINE lastThreadStart = nullptr; // the routine of the last CreateThread
@@ -68,22 +65,22 @@ struct Script {
 
 Script& S();
 
-// Clears the call log, restores every script default and the module's process-wide state to its load
-// values (as if the library had just been loaded).
+// Clears the call log and the INI files, restores every script default and the module's process-wide state
+// to its load values (as if the library had just been loaded).
 void Reset();
 
 // The call log, one line per call, such as "PurgeComm(0xF)"; safe to read while threads run.
 std::vector<std::string> Calls();
 // Only the lines whose function name is one of the names given.
 std::vector<std::string> CallsOf(std::initializer_list<const char*> names);
+// How often the log holds this exact line.
+int CountCalls(const std::string& line);
 void ClearCalls();
 
-// INI files, by path and section; keys compare case-insensitively as in the private-profile functions.
+// INI files, by path and section.
 void SetProfileValue(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value);
-bool HasProfileValue(const std::string& path, const std::string& section, const std::string& key);
 std::string ProfileValue(const std::string& path, const std::string& section, const std::string& key);
-// Every key=value of one section, in key order, keys as first written.
 std::map<std::string, std::string> ProfileSection(const std::string& path, const std::string& section);
 
 } // namespace standin

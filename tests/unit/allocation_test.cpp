@@ -1,7 +1,7 @@
 // Nothing allocates after start-up: every heap allocation in this executable is counted while the module
-// runs its frames, samples, composes and writes. Natively the C allocator is interposed (forwarding to
-// glibc's own entry points), under the sanitizers their allocator hooks count instead, and in the Windows
-// build the C++ allocation operators are replaced.
+// runs its frames, samples, composes, writes and shuts down. Natively the C allocator is interposed
+// (forwarding to glibc's own entry points), under the sanitizers their allocator hooks count instead, and in
+// the Windows build the C++ allocation operators are replaced.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,15 +11,8 @@
 #include <new>
 #include <string>
 
-#include "fake_host.h"
-#include "host/lifecycle.h"
-#include "host/linkage.h"
-#include "sampling/fix.h"
-#include "sentences/cycle.h"
+#include "module_run.h"
 #include "sentences/output_buffer.h"
-#include "transport/cycle_flags.h"
-#include "transport/writer.h"
-#include "win32_standin.h"
 
 namespace {
 
@@ -118,10 +111,6 @@ void operator delete[](void* block, size_t) noexcept {
 
 namespace {
 
-const char kSettings[] = "C:\\Sim\\Modules\\Waypost.ini";
-constexpr UINT kTimerMessage = 0x0113;
-constexpr int kSteps = 400; // 200 cycles at an interval of 100 ms
-
 // A call through a volatile pointer, which the compiler cannot elide as it may a new/delete pair.
 void* (*volatile allocate)(size_t) = &::operator new;
 
@@ -134,74 +123,48 @@ TEST(AllocationTest, CounterSeesAnAllocationInTheWindow) {
     EXPECT_GE(allocations.load(), 1);
 }
 
-struct Case {
-    const char* name;
-    const char* port;
-    DWORD lineBaud;    // 0: every write finishes at once
-    bool refuseWrites; // every write refused (the purge path)
-};
-
 TEST(AllocationTest, NothingAllocatesAfterStartUp) {
-    const Case cases[] = {
+    constexpr DWORD kRunMs = 40000; // 200 cycles
+    const struct {
+        const char* name;
+        const char* port;
+        DWORD lineBaud;    // 0: every write finishes at once
+        bool refuseWrites; // every write refused (the purge path)
+    } cases[] = {
         {"serial, writes finish at once", "COM1", 0, false},
         {"serial, 4800 baud: cycles skipped while the line is busy", "COM1", 4800, false},
         {"serial, writes refused", "COM1", 0, true},
         {"relay", "NetHub", 0, false},
     };
-    for (const Case& c : cases) {
-        // Start-up, which may allocate (in the stand-in), and the first frame, which creates the thread.
-        standin::Reset();
-        standin::S().record = false;
-        standin::S().lineBaud = c.lineBaud;
-        if (c.refuseWrites) {
-            standin::S().writeResults.assign(kSteps, {FALSE, 5});
-        }
-        standin::SetProfileValue(kSettings, "Waypost", "Port", c.port);
-        standin::SetProfileValue(kSettings, "Waypost", "Interval", "100");
-        standin::SetProfileValue(kSettings, "Waypost", "Sentences",
-                                 "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,RPY,GTEXT");
-        fakehost::Services services;
-        services.record = false;
-        fakehost::Install(services);
-        fakehost::SetGroundSpeedWord(3000000); // about 89 knots
-        fakehost::SetValue(0x56, 84.45);       // true heading
-        fakehost::SetValue(0x157, 20.0);       // wind speed
-        HostGeneration = 2;
-        const UINT_PTR timer = ModuleInit();
-        ASSERT_NE(timer, 0u) << c.name;
-        StartTimerProc(nullptr, kTimerMessage, timer, 0);
-        FrameHook(0, 0);
-        ASSERT_EQ(standin::S().threadsCreated, 1) << c.name;
-
-        // From here on: the output thread's loop, with one host frame in each of its sleeps.
-        int sleeps = 0;
-        int samples = 0;
-        standin::S().onSleep = [&](DWORD ms) {
-            standin::S().tickCount += ms;
-            FrameHook(0, 0);
-            samples += dataReady.load() != 0 && sampleRequested.load() == 0 && sleeps % 2 == 0 ? 1 : 0;
-            if (++sleeps == 2 * kSteps) {
-                stopRequested = 1;
-            }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        modulerun::RunSetup setup;
+        setup.port = c.port;
+        setup.sentences = modulerun::kEverySentence;
+        setup.mask = modulerun::kEveryRecord;
+        setup.generation = 2;
+        setup.services.record = false;
+        setup.script = [&c] {
+            standin::S().record = false;
+            standin::S().lineBaud = c.lineBaud;
+            standin::S().writeResults.assign(c.refuseWrites ? 1000 : 0, {FALSE, 5});
         };
-        allocations = 0;
-        counting = true;
-        const DWORD result = standin::S().lastThreadStart(nullptr);
-        // And the sampler and the composer called directly, as often again.
-        for (int cycle = 0; cycle < kSteps / 2; cycle++) {
-            sampleRequested = 1;
-            SampleFlightState();
-            ComposeCycle();
-            dataReady = 0;
-        }
+        // Counted from the first frame after start-up, which creates the output thread, to the end of
+        // shut-down.
+        const modulerun::Outcome out = modulerun::Simulate(setup, kRunMs, [](DWORD tick) {
+            if (tick == 0) {
+                fakehost::SetGroundSpeedWord(3000000); // about 89 knots
+                fakehost::SetValue(0x56, 84.45);       // true heading
+                fakehost::SetValue(0x157, 20.0);       // wind speed
+                allocations = 0;
+                counting = true;
+            }
+        });
         counting = false;
-        ModuleDeinit();
-
-        EXPECT_EQ(allocations.load(), 0) << c.name;
-        EXPECT_EQ(result, 0u) << c.name;
-        EXPECT_GE(samples, kSteps / 2 - 1) << c.name << ": the frames sampled";
-        EXPECT_EQ(std::strncmp(OutputBuffer, "$GPGSA,", 7), 0) << c.name << ": cycles were composed";
-        EXPECT_NE(std::strstr(OutputBuffer, "\r\n@"), nullptr) << c.name << ": with every record";
+        EXPECT_EQ(allocations.load(), 0);
+        EXPECT_GE(out.samples, 199) << "the frames sampled";
+        EXPECT_EQ(std::strncmp(OutputBuffer, "$GPGSA,", 7), 0) << "cycles were composed";
+        EXPECT_NE(std::strstr(OutputBuffer, "\r\n@"), nullptr) << "with every record";
     }
 }
 

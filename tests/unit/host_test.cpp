@@ -1,26 +1,22 @@
 // The host shell: the exported records, host detection, start-up, the deferred hook registration, the frame
-// hook and shut-down, on the test's thread with the stand-in recording (or really running) the output thread.
+// hook and shut-down, on the test's thread with the stand-in recording the output thread.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "fake_host.h"
-#include "host/lifecycle.h"
-#include "host/linkage.h"
-#include "transport/cycle_flags.h"
+#include "module_run.h"
 #include "transport/output_thread.h"
-#include "transport/serial.h"
-#include "win32_standin.h"
 
 namespace {
 
 constexpr DWORD kOwn = 0x1234; // the stand-in's process id
 constexpr DWORD kOther = 0x999;
+constexpr UINT_PTR kTimerId = 0x7001; // the stand-in's timer id
+using Lines = std::vector<std::string>;
 
 TEST(HostTest, RecordsAsStored) {
     standin::Reset();
@@ -60,17 +56,18 @@ TEST(HostTest, GenerationFromTheMainWindow) {
         {{{kOwn, "FSMAIN", "Flight Simulator 2002"}, {kOwn, "FSMAIN", "Flight Simulator 2004"}}, 1, 0x800},
     };
     for (const auto& c : cases) {
-        standin::Reset();
-        standin::S().windows = c.windows;
-        const HINSTANCE instance = reinterpret_cast<HINSTANCE>(0x10000000);
-        EXPECT_EQ(DllMain(instance, DLL_PROCESS_ATTACH, nullptr), TRUE);
         std::string names;
         for (const standin::Window& window : c.windows) {
             names += "[" + window.className + " \"" + window.title + "\"]";
         }
-        EXPECT_EQ(HostGeneration, c.generation) << names;
-        EXPECT_EQ(Linkage.version, c.version) << names;
-        EXPECT_EQ(moduleInstance, instance) << names;
+        SCOPED_TRACE(names);
+        standin::Reset();
+        standin::S().windows = c.windows;
+        const HINSTANCE instance = reinterpret_cast<HINSTANCE>(0x10000000);
+        EXPECT_EQ(DllMain(instance, DLL_PROCESS_ATTACH, nullptr), TRUE);
+        EXPECT_EQ(HostGeneration, c.generation);
+        EXPECT_EQ(Linkage.version, c.version);
+        EXPECT_EQ(moduleInstance, instance);
     }
 }
 
@@ -87,60 +84,60 @@ TEST(HostTest, OtherNotificationsOnlyRecordTheHandle) {
     EXPECT_TRUE(standin::CallsOf({"EnumWindows"}).empty());
 }
 
-constexpr UINT_PTR kTimerId = 0x7001; // the stand-in's timer id
-constexpr UINT kTimerMessage = 0x0113;
-
-void StartAndHook() {
-    ASSERT_EQ(ModuleInit(), kTimerId);
-    StartTimerProc(nullptr, kTimerMessage, kTimerId, 0);
-}
-
-int Count(const std::string& line) {
-    const std::vector<std::string> calls = standin::Calls();
-    return static_cast<int>(std::count(calls.begin(), calls.end(), line));
-}
-
-TEST(HostTest, StartUpReadsTheSettingsBesideTheLibrary) {
-    const std::string a255(255, 'a');
+// Start-up reads the settings beside the library, opens the device and starts the timer; when the path does
+// not fit, the device does not open or the timer is not made, the module stays idle and shut-down leaves
+// nothing behind.
+TEST(HostTest, StartUpReadsTheSettingsBesideTheLibraryOrStaysIdle) {
+    const std::string a255(255, 'a'), dll = "C:\\Sim\\Modules\\Waypost.dll",
+                                      ini = "C:\\Sim\\Modules\\Waypost.ini";
     const struct {
         std::string library;
-        bool deviceMissing;
-        std::string settings; // empty: start-up stays idle
+        std::string settings; // empty: the path does not fit and nothing is read
+        bool deviceMissing, timerFails;
     } cases[] = {
-        {"C:\\Sim\\Modules\\Waypost.dll", false, "C:\\Sim\\Modules\\Waypost.ini"},
-        {"C:\\Sim.9\\Waypost", false, "C:\\Sim.ini"},
-        {"Waypost", false, ".ini"},
-        {a255 + ".dll", false, a255 + ".ini"}, // 259 characters
-        {a255 + ".d", false, a255 + ".ini"},   // grows to 259
-        {a255 + "a.d", false, ""},             // would grow to 260
-        {a255 + "a.dll", false, ""},           // 260: truncated by the platform
-        {"C:\\x.y\\" + a255 + "aaaaa", false, ""},
-        {"C:\\Sim\\Modules\\Waypost.dll", true, ""},
+        {dll, ini, false, false},
+        {"C:\\Sim.9\\Waypost", "C:\\Sim.ini", false, false},
+        {"Waypost", ".ini", false, false},
+        {a255 + ".dll", a255 + ".ini", false, false}, // 259 characters
+        {a255 + ".d", a255 + ".ini", false, false},   // grows to 259
+        {a255 + "a.d", "", false, false},             // would grow to 260
+        {a255 + "a.dll", "", false, false},           // 260: truncated by the platform
+        {"C:\\x.y\\" + a255 + "aaaaa", "", false, false},
+        {dll, ini, true, false},
+        {dll, ini, false, true},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.library + (c.deviceMissing ? ", device missing" : "") +
+                     (c.timerFails ? ", no timer" : ""));
         standin::Reset();
+        fakehost::Install(fakehost::Services());
         standin::S().moduleFileName = c.library;
         standin::S().failCreateFile = c.deviceMissing;
-        EXPECT_EQ(ModuleInit(), c.settings.empty() ? 0u : kTimerId) << c.library;
-        EXPECT_EQ(standin::CallsOf({"SetTimer"}),
-                  std::vector<std::string>(c.settings.empty() ? 0 : 1, "SetTimer(null,0,25000)"))
-            << c.library;
+        standin::S().nextTimerId = c.timerFails ? 0 : kTimerId;
+        const bool opened = !c.settings.empty() && !c.deviceMissing;
+        EXPECT_EQ(ModuleInit(), opened && !c.timerFails ? kTimerId : 0u);
+        EXPECT_EQ(standin::CallsOf({"SetTimer"}), Lines(opened ? 1 : 0, "SetTimer(null,0,25000)"));
+        EXPECT_EQ(standin::CallsOf({"GetPrivateProfileStringA"}).empty(), c.settings.empty());
         if (!c.settings.empty()) {
-            EXPECT_EQ(standin::S().lastTimerProc, &StartTimerProc);
-            EXPECT_EQ(standin::ProfileValue(c.settings, "Waypost", "Port"), "COM1") << c.library;
-        } else if (!c.deviceMissing) {
-            EXPECT_TRUE(standin::CallsOf({"GetPrivateProfileStringA"}).empty()) << c.library;
+            EXPECT_EQ(standin::ProfileValue(c.settings, "Waypost", "Port"), "COM1");
         }
+        if (opened) {
+            EXPECT_EQ(standin::S().lastTimerProc, &StartTimerProc);
+        }
+        ModuleDeinit();
+        EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), opened ? 1 : 0)
+            << "the device opened is closed";
+        EXPECT_EQ(standin::CallsOf({"CreateThread", "WriteFile"}), Lines());
+        EXPECT_EQ(fakehost::RegisteredHook(), nullptr);
     }
 }
 
 TEST(HostTest, HookGoesThroughTheSelectedServiceOnce) {
     const struct {
         int32_t generation;
-        bool oldHook;
-        bool hook;
+        bool oldHook, hook;
         bool emptiedBeforeShutDown; // the host has taken the registering service away again
-        std::vector<std::string> calls;
+        Lines calls;
     } cases[] = {
         {0, true, true, false, {"oldhook.register(2)", "oldhook.remove(2)"}},
         {1, true, true, false, {"oldhook.register(2)", "oldhook.remove(2)"}},
@@ -149,26 +146,28 @@ TEST(HostTest, HookGoesThroughTheSelectedServiceOnce) {
         {0, true, true, true, {"oldhook.register(2)"}},
         {2, true, false, false, {}}, // no selected service: nothing is called through an empty row
         {0, false, false, false, {}},
+        {1, false, false, false, {}},
+        {2, false, false, false, {}},
     };
     for (const auto& c : cases) {
-        standin::Reset();
-        fakehost::Services services;
-        services.oldHook = c.oldHook;
-        services.hook = c.hook;
-        fakehost::Install(services);
-        HostGeneration = c.generation;
-        StartAndHook();
-        StartTimerProc(nullptr, kTimerMessage, kTimerId, 0); // dispatched twice: no second registration
-        const std::string name = "generation " + std::to_string(c.generation) + " old " +
-                                 std::to_string(c.oldHook) + " hook " + std::to_string(c.hook);
-        EXPECT_EQ(fakehost::RegisteredHook(), c.calls.empty() ? nullptr : &FrameHook) << name;
-        EXPECT_EQ(Count("KillTimer(null,0x7001)"), 2) << name;
+        SCOPED_TRACE("generation " + std::to_string(c.generation) + " old " + std::to_string(c.oldHook) +
+                     " hook " + std::to_string(c.hook));
+        modulerun::RunSetup setup;
+        setup.services.oldHook = c.oldHook;
+        setup.services.hook = c.hook;
+        setup.generation = c.generation;
+        ASSERT_EQ(modulerun::Start(setup), kTimerId);
+        StartTimerProc(nullptr, modulerun::kTimerMessage, kTimerId, 0); // dispatched twice: registered once
+        EXPECT_EQ(fakehost::RegisteredHook(), c.calls.empty() ? nullptr : &FrameHook);
+        EXPECT_EQ(standin::CountCalls("KillTimer(null,0x7001)"), 2);
         if (c.emptiedBeforeShutDown) {
             fakehost::Uninstall();
         }
         ModuleDeinit();
-        EXPECT_EQ(fakehost::Calls(), c.calls) << name;
-        EXPECT_EQ(hookRegistered, 0) << name;
+        EXPECT_EQ(fakehost::Calls(), c.calls);
+        EXPECT_EQ(hookRegistered, 0);
+        EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), 1)
+            << "no thread ran: shut-down closes the port";
     }
 }
 
@@ -179,18 +178,15 @@ TEST(HostTest, ShutDownBeforeTheTimerStopsItAndClosesThePort) {
     ASSERT_EQ(ModuleInit(), kTimerId);
     standin::ClearCalls();
     ModuleDeinit();
-    const std::vector<std::string> expected = {"KillTimer(null,0x7001)", "PurgeComm(0xF)",
-                                               "SetCommState(baud=1200,flags=0x00000000)",
-                                               "SetCommTimeouts(0,0,0,0,0)", "CloseHandle(device)"};
-    EXPECT_EQ(standin::Calls(), expected);
-    StartTimerProc(nullptr, kTimerMessage, kTimerId, 0); // a message that still arrives
+    EXPECT_EQ(standin::Calls(),
+              Lines({"KillTimer(null,0x7001)", "PurgeComm(0xF)", "SetCommState(baud=1200,flags=0x00000000)",
+                     "SetCommTimeouts(0,0,0,0,0)", "CloseHandle(device)"}));
+    StartTimerProc(nullptr, modulerun::kTimerMessage, kTimerId, 0); // a message that still arrives
     EXPECT_TRUE(fakehost::Calls().empty());
 }
 
 TEST(HostTest, FrameHookStartsOneThreadAndNoneAfterShutDown) {
-    standin::Reset();
-    fakehost::Install(fakehost::Services());
-    StartAndHook();
+    modulerun::Start(modulerun::RunSetup());
     standin::S().failCreateThread = true;
     FrameHook(0, 0);
     EXPECT_EQ(threadRunning.load(), 0); // retried at the next frame
@@ -202,11 +198,9 @@ TEST(HostTest, FrameHookStartsOneThreadAndNoneAfterShutDown) {
     FrameHook(0, 0);
     EXPECT_EQ(standin::S().threadsCreated, 1);
     EXPECT_EQ(standin::S().lastThreadStart, &OutputThread);
-    EXPECT_EQ(standin::CallsOf({"CreateThread"}), std::vector<std::string>(2, "CreateThread(0,0)"));
+    EXPECT_EQ(standin::CallsOf({"CreateThread"}), Lines(2, "CreateThread(0,0)"));
 
-    standin::Reset();
-    fakehost::Install(fakehost::Services());
-    StartAndHook();
+    modulerun::Start(modulerun::RunSetup());
     ModuleDeinit();
     FrameHook(0, 0); // a host that keeps calling the hook after its removal
     EXPECT_EQ(standin::S().threadsCreated, 0);
@@ -215,10 +209,8 @@ TEST(HostTest, FrameHookStartsOneThreadAndNoneAfterShutDown) {
 
 TEST(HostTest, SamplesOnlyWhenRequestedServedAndNotBeingComposed) {
     const struct {
-        int32_t requested;
-        int32_t ready;
-        bool variables;
-        bool sampled;
+        int32_t requested, ready;
+        bool variables, sampled;
     } cases[] = {
         {1, 0, true, true},
         {1, 1, true, false}, // the composer may still be reading the last sample
@@ -240,32 +232,24 @@ TEST(HostTest, SamplesOnlyWhenRequestedServedAndNotBeingComposed) {
     }
 }
 
-TEST(HostTest, ShutDownJoinsTheThread) {
-    for (bool late : {false, true}) {
-        standin::Reset();
-        fakehost::Install(fakehost::Services());
-        standin::S().threadMode = late ? standin::ThreadMode::kRecord : standin::ThreadMode::kReal;
-        StartAndHook();
-        FrameHook(0, 0);
-        // A thread that begins only after shut-down has started is waited for all the same.
-        std::atomic<bool> begun{!late};
-        std::thread starter([&] {
-            if (late) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(30));
-                begun = true;
-                standin::S().lastThreadStart(nullptr);
-            }
-        });
-        ModuleDeinit();
-        EXPECT_TRUE(begun.load()) << "late " << late;
-        EXPECT_EQ(threadRunning.load(), 0) << "late " << late;
-        EXPECT_EQ(Count("CloseHandle(device)"), 1) << "closed once, by the thread; late " << late;
-        const std::vector<std::string> calls = standin::CallsOf({"WaitForSingleObject", "CloseHandle"});
-        const std::vector<std::string> joined = {"WaitForSingleObject(thread,4294967295)",
-                                                 "CloseHandle(thread)"};
-        EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()), joined) << "late " << late;
-        starter.join();
-    }
+// A thread that begins only after shut-down has started is waited for all the same.
+TEST(HostTest, ShutDownWaitsForAThreadThatBeginsLate) {
+    modulerun::Start(modulerun::RunSetup());
+    FrameHook(0, 0);
+    std::atomic<bool> begun{false};
+    std::thread starter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        begun = true;
+        standin::S().lastThreadStart(nullptr);
+    });
+    ModuleDeinit();
+    EXPECT_TRUE(begun.load());
+    EXPECT_EQ(threadRunning.load(), 0);
+    EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), 1) << "closed once, by the thread";
+    const Lines calls = standin::CallsOf({"WaitForSingleObject", "CloseHandle"});
+    EXPECT_EQ(Lines(calls.end() - 2, calls.end()),
+              Lines({"WaitForSingleObject(thread,4294967295)", "CloseHandle(thread)"}));
+    starter.join();
 }
 
 } // namespace

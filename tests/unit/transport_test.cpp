@@ -1,23 +1,21 @@
 // The transport: the serial port's open and close sequences, the writer's state machine with its relay
-// path, and the output thread's pacing and handshake (run on the test's thread, with a scripted Sleep
-// standing in for time and for the host's side).
+// path, and the output thread's pacing and handshake.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "fake_host.h"
+#include "module_run.h"
 #include "sentences/output_buffer.h"
 #include "settings/settings.h"
-#include "transport/cycle_flags.h"
 #include "transport/output_thread.h"
 #include "transport/serial.h"
 #include "transport/writer.h"
-#include "win32_standin.h"
 
 namespace {
+
+using Lines = std::vector<std::string>;
 
 TEST(TransportTest, OpenConfiguresAnOutputLine) {
     const struct {
@@ -35,19 +33,17 @@ TEST(TransportTest, OpenConfiguresAnOutputLine) {
         standin::Reset();
         SetDcbFlags(&standin::S().deviceDcb, c.flagsFound);
         EXPECT_NE(OpenSerialPort("\\\\.\\COM1", "COM1", c.baud), 0);
-        const std::vector<std::string> expected = {
-            "CreateFileA(\\\\.\\COM1,0xC0000000,0,3,0x40000000)",
-            "SetupComm(256,256)",
-            "GetCommState()",
-            "GetCommTimeouts()",
-            c.mode,
-            c.applied,
-            "SetCommTimeouts(4294967295,0,0,5000,5000)",
-            "PurgeComm(0xF)",
-            "EscapeCommFunction(5)",
-            "EscapeCommFunction(3)",
-            "ClearCommError()",
-        };
+        const Lines expected = {"CreateFileA(\\\\.\\COM1,0xC0000000,0,3,0x40000000)",
+                                "SetupComm(256,256)",
+                                "GetCommState()",
+                                "GetCommTimeouts()",
+                                c.mode,
+                                c.applied,
+                                "SetCommTimeouts(4294967295,0,0,5000,5000)",
+                                "PurgeComm(0xF)",
+                                "EscapeCommFunction(5)",
+                                "EscapeCommFunction(3)",
+                                "ClearCommError()"};
         EXPECT_EQ(standin::Calls(), expected) << "baud " << c.baud;
     }
     standin::Reset();
@@ -61,9 +57,8 @@ TEST(TransportTest, CloseRestoresOnlyWhatWasSaved) {
     const std::string state = "SetCommState(baud=1200,flags=0x00001234)";
     const std::string timeouts = "SetCommTimeouts(1,2,3,4,5)";
     const struct {
-        bool failState;
-        bool failTimeouts;
-        std::vector<std::string> calls;
+        bool failState, failTimeouts;
+        Lines calls;
     } cases[] = {
         {false, false, {"PurgeComm(0xF)", state, timeouts, "CloseHandle(device)"}},
         {true, false, {"PurgeComm(0xF)", timeouts, "CloseHandle(device)"}},
@@ -86,17 +81,6 @@ TEST(TransportTest, CloseRestoresOnlyWhatWasSaved) {
     }
 }
 
-TEST(TransportTest, FlagsWordIsTheBitFieldsAtByteEight) {
-    DCB dcb{};
-    dcb.fBinary = 1;
-    dcb.fRtsControl = 2;
-    dcb.fAbortOnError = 1;
-    EXPECT_EQ(DcbFlags(&dcb), 0x6001u);
-    SetDcbFlags(&dcb, 0x00000030);
-    EXPECT_EQ(dcb.fDtrControl, 3u);
-    EXPECT_EQ(dcb.fBinary, 0u);
-}
-
 const char kText[] = "$PGRMZ,1000.0,f,2*35\r\n";
 constexpr int32_t kTextLength = sizeof kText - 1;
 
@@ -108,9 +92,8 @@ void PrepareWrite() {
 }
 
 TEST(TransportTest, SerialOutcomes) {
-    const standin::Result done = {TRUE, 0};
-    const standin::Result pending = {FALSE, ERROR_IO_PENDING};
-    const standin::Result incomplete = {FALSE, ERROR_IO_INCOMPLETE};
+    const standin::Result done = {TRUE, 0}, pending = {FALSE, ERROR_IO_PENDING},
+                          incomplete = {FALSE, ERROR_IO_INCOMPLETE};
     const std::string write = "WriteFile(22)", query = "GetOverlappedResult(wait=0)",
                       purge = "PurgeComm(0xF)";
     const struct {
@@ -118,7 +101,7 @@ TEST(TransportTest, SerialOutcomes) {
         standin::Result write;
         std::vector<standin::Result> queries; // answers at the following cycles' completion checks
         std::vector<bool> goAhead;            // PollPendingWrite at each following cycle
-        std::vector<std::string> calls;
+        Lines calls;
     } cases[] = {
         {"finished at once", done, {}, {true}, {write}},
         {"pending, then finished", pending, {done}, {true, true}, {write, query}},
@@ -132,22 +115,23 @@ TEST(TransportTest, SerialOutcomes) {
         {"empty text", done, {}, {true}, {}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         PrepareWrite();
         standin::S().writeResults.push_back(c.write);
         standin::S().overlappedResults.assign(c.queries.begin(), c.queries.end());
         writeOverlapped.hEvent = reinterpret_cast<HANDLE>(0x1); // must be null for every write
         StartOutputWrite(c.calls.empty() ? 0 : kTextLength);
         const bool leftPending = c.write.value == FALSE && c.write.error == ERROR_IO_PENDING;
-        EXPECT_EQ(writePending.load(), leftPending ? 1 : 0) << c.name;
+        EXPECT_EQ(writePending.load(), leftPending ? 1 : 0);
         // Only a write that finished at once leaves dataReady for the output thread to clear.
-        EXPECT_EQ(dataReady.load(), c.write.value && !c.calls.empty() ? 1 : 0) << c.name;
+        EXPECT_EQ(dataReady.load(), c.write.value && !c.calls.empty() ? 1 : 0);
         for (size_t i = 0; i < c.goAhead.size(); ++i) {
             dataReady = 1;
-            EXPECT_EQ(PollPendingWrite(), c.goAhead[i]) << c.name << ", cycle " << i + 1;
-            EXPECT_EQ(dataReady.load(), c.goAhead[i] ? 1 : 0) << c.name << ", cycle " << i + 1;
+            EXPECT_EQ(PollPendingWrite(), c.goAhead[i]) << "cycle " << i + 1;
+            EXPECT_EQ(dataReady.load(), c.goAhead[i] ? 1 : 0) << "cycle " << i + 1;
         }
-        EXPECT_EQ(writePending.load(), 0) << c.name;
-        EXPECT_EQ(standin::Calls(), c.calls) << c.name;
+        EXPECT_EQ(writePending.load(), 0);
+        EXPECT_EQ(standin::Calls(), c.calls);
     }
 }
 
@@ -156,14 +140,14 @@ TEST(TransportTest, RelayPath) {
         const char* name;
         bool relay;
         uint32_t flags;
-        bool sendEntry;
-        bool sent;
+        bool sendEntry, sent;
     } cases[] = {
         {"ready relay", true, 0x1, true, true},     {"other bits too", true, 0xFFFFFFFF, true, true},
         {"record absent", false, 0x1, true, false}, {"bit 0 clear", true, 0xFFFFFFFE, true, false},
         {"no send entry", true, 0x1, false, false},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         PrepareWrite();
         relayMode = 1;
         portHandle = INVALID_HANDLE_VALUE;
@@ -174,110 +158,83 @@ TEST(TransportTest, RelayPath) {
         fakehost::Install(services);
         for (int cycle = 0; cycle < 3; ++cycle) {
             dataReady = 1;
-            ASSERT_TRUE(PollPendingWrite()) << c.name << ": no relay cycle is skipped";
+            ASSERT_TRUE(PollPendingWrite()) << "no relay cycle is skipped";
             StartOutputWrite(kTextLength);
-            EXPECT_EQ(writePending.load(), 1) << c.name;
-            EXPECT_EQ(dataReady.load(), 0) << c.name;
+            EXPECT_EQ(writePending.load(), 1);
+            EXPECT_EQ(dataReady.load(), 0);
         }
-        EXPECT_TRUE(standin::Calls().empty()) << c.name;
-        EXPECT_EQ(fakehost::Calls(), std::vector<std::string>(c.sent ? 3 : 0, "relay.send(1,22)")) << c.name;
-        EXPECT_EQ(fakehost::RelayTexts(), std::vector<std::string>(c.sent ? 3 : 0, kText)) << c.name;
+        EXPECT_TRUE(standin::Calls().empty());
+        EXPECT_EQ(fakehost::Calls(), Lines(c.sent ? 3 : 0, "relay.send(1,22)"));
+        EXPECT_EQ(fakehost::RelayTexts(), Lines(c.sent ? 3 : 0, kText));
     }
-}
-
-void PrepareThread(bool variables) {
-    standin::Reset();
-    fakehost::Services services;
-    services.variables = variables;
-    fakehost::Install(services);
-    sentenceMask = kSentenceGsa; // a fixed 55-byte text
-    portHandle = standin::kDeviceHandle;
-    threadRunning = 1; // as the frame hook leaves it
-}
-
-// Runs the thread for `steps` steps, calling onStep(step) at each step's first sleep, after the boundary
-// test; stops it at the last step's first sleep, which the thread sees only at the end of that step.
-void RunSteps(int steps, const std::function<void(int)>& onStep) {
-    int sleeps = 0;
-    standin::S().onSleep = [&](DWORD ms) {
-        EXPECT_EQ(ms, kHalfStepMs);
-        if (sleeps % 2 == 0) {
-            onStep(sleeps / 2);
-            stopRequested = sleeps / 2 == steps - 1 ? 1 : 0;
-        }
-        ++sleeps;
-    };
-    EXPECT_EQ(OutputThread(nullptr), 0u);
-    EXPECT_EQ(sleeps, 2 * steps);
-    EXPECT_EQ(threadRunning.load(), 0);
-    EXPECT_EQ(portHandle, INVALID_HANDLE_VALUE);
 }
 
 TEST(TransportTest, RequestsComeEveryLimitPlusOneSteps) {
     const struct {
-        int32_t interval;
+        const char* interval;
         bool variables;
         std::vector<int> steps;
     } cases[] = {
-        {100, true, {2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24}},
-        {199, true, {2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24}},
-        {250, true, {3, 6, 9, 12, 15, 18, 21, 24}},
-        {1000, true, {11, 22}},
-        {2000, true, {21}},
-        {100, false, {}}, // without the variable service nothing is ever requested
+        {"100", true, {2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24}},
+        {"199", true, {2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24}},
+        {"250", true, {3, 6, 9, 12, 15, 18, 21, 24}},
+        {"1000", true, {11, 22}},
+        {"2000", true, {21}},
+        {"100", false, {}}, // without the variable service nothing is ever requested
     };
     for (const auto& c : cases) {
-        PrepareThread(c.variables);
-        outputInterval = c.interval;
-        std::vector<int> raised;
-        RunSteps(25, [&](int step) {
-            if (sampleRequested.exchange(0) != 0) { // consumed as a host would
-                raised.push_back(step);
-            }
-        });
-        EXPECT_EQ(raised, c.steps) << "interval " << c.interval << " variables " << c.variables;
+        modulerun::RunSetup setup;
+        setup.interval = c.interval;
+        setup.services.variables = c.variables;
+        SCOPED_TRACE("interval " + std::string(c.interval) + " variables " + std::to_string(c.variables));
+        EXPECT_EQ(modulerun::Simulate(setup, 2500).sampleSteps, c.steps);
+        EXPECT_EQ(sampleRequested.load(), 0) << "every request was served, or none was made";
     }
 }
 
 TEST(TransportTest, ClosesThePortOnlyWhenOneIsOpen) {
-    const std::vector<std::string> close = {"PurgeComm(0xF)", "CloseHandle(device)"};
     for (bool relay : {false, true}) {
-        PrepareThread(true);
-        if (relay) {
-            relayMode = 1;
-            portHandle = INVALID_HANDLE_VALUE;
-        }
+        standin::Reset();
+        portHandle = relay ? INVALID_HANDLE_VALUE : standin::kDeviceHandle;
+        relayMode = relay ? 1 : 0;
+        threadRunning = 1; // as the frame hook leaves it
         stopRequested = 1; // already set: not one step runs
         EXPECT_EQ(OutputThread(nullptr), 0u);
-        EXPECT_EQ(standin::Calls(), relay ? std::vector<std::string>() : close) << "relay " << relay;
+        EXPECT_EQ(standin::Calls(), relay ? Lines() : Lines({"PurgeComm(0xF)", "CloseHandle(device)"}))
+            << "relay " << relay;
         EXPECT_EQ(threadRunning.load(), 0);
+        EXPECT_EQ(portHandle, INVALID_HANDLE_VALUE);
     }
 }
 
 TEST(TransportTest, ReadySampleIsComposedAtMidStep) {
-    // The second sample comes while the first write is still on the line: it is dropped.
-    PrepareThread(true);
-    standin::S().writeResults.push_back({FALSE, ERROR_IO_PENDING});
-    standin::S().overlappedResults.push_back({FALSE, ERROR_IO_INCOMPLETE});
-    RunSteps(4, [](int step) {
-        if (step == 0 || step == 2) {
+    // Samples are made ready at steps 0 and 2; the second comes while the first write is still on the line
+    // and is dropped.
+    modulerun::RunSetup setup;
+    setup.sentences = "GSA"; // a fixed 55-byte text
+    setup.mask = 0x040;
+    setup.interval = "2000"; // no sample of the host's own in the run
+    setup.script = [] {
+        standin::S().writeResults.push_back({FALSE, ERROR_IO_PENDING});
+        standin::S().overlappedResults.push_back({FALSE, ERROR_IO_INCOMPLETE});
+    };
+    modulerun::Simulate(setup, 400, [](DWORD tick) {
+        if (tick == 50 || tick == 250) {
             dataReady = 1;
         }
     });
-    const std::string sleep = "Sleep(50)";
-    const std::vector<std::string> expected = {sleep,
-                                               "WriteFile(55)",
-                                               sleep,
-                                               sleep,
-                                               sleep,
-                                               sleep,
-                                               "GetOverlappedResult(wait=0)",
-                                               sleep,
-                                               sleep,
-                                               sleep,
-                                               "PurgeComm(0xF)",
-                                               "CloseHandle(device)"};
-    EXPECT_EQ(standin::Calls(), expected);
+    const Lines calls =
+        standin::CallsOf({"Sleep", "WriteFile", "GetOverlappedResult", "PurgeComm", "CloseHandle"});
+    std::string sequence;
+    for (auto call = std::find(calls.begin(), calls.end(), "Sleep(50)"); call != calls.end(); ++call) {
+        sequence += *call + " ";
+    }
+    EXPECT_EQ(sequence,
+              "Sleep(50) WriteFile(55) Sleep(50) "               // step 0: composed at mid-step
+              "Sleep(50) Sleep(50) "                             // step 1
+              "Sleep(50) GetOverlappedResult(wait=0) Sleep(50) " // step 2: the write is still on the line
+              "Sleep(50) Sleep(50) "                             // step 3
+              "PurgeComm(0xF) CloseHandle(device) CloseHandle(thread) ");
     EXPECT_EQ(dataReady.load(), 0);
 }
 

@@ -1,0 +1,155 @@
+// The module run as the host runs it, against the stand-in and the fake host, for the unit tests that drive
+// it from start-up to shut-down.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cycle_check.h"
+#include "fake_host.h"
+#include "host/lifecycle.h"
+#include "host/linkage.h"
+#include "transport/cycle_flags.h"
+#include "win32_standin.h"
+
+namespace modulerun {
+
+const char kSettingsPath[] = "C:\\Sim\\Modules\\Waypost.ini";
+constexpr UINT kTimerMessage = 0x0113;
+constexpr uint32_t kAltitudeId = 0x49;
+constexpr uint32_t kEveryRecord = 0xEFF;
+const char kEverySentence[] = "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,RPY,GTEXT";
+// A frame hook that waited for a step, a line or a thread would take tens of milliseconds; an idle or
+// sampling call takes microseconds (more under the sanitizers and Wine). One slow call is let pass, since
+// the machine may preempt the test at any moment.
+constexpr double kPromptMs = 20.0;
+
+struct RunSetup {
+    std::string port = "COM1";
+    std::string sentences = "RMC,GGA";
+    uint32_t mask = 0x005;        // the records those sentences select, for the cycle reader
+    std::string interval = "100"; // a period of 2 steps, 200 ms
+    int32_t generation = 1;
+    fakehost::Services services;
+    std::function<void()> script; // scripts the stand-in after the reset, before start-up
+};
+
+// Resets everything, writes the settings file, installs the host, runs ModuleInit and, when that gives a
+// timer, delivers the timer's message as the host's message loop would. Returns ModuleInit's result.
+inline UINT_PTR Start(const RunSetup& setup) {
+    standin::Reset();
+    if (setup.script) {
+        setup.script();
+    }
+    standin::SetProfileValue(kSettingsPath, "Waypost", "Port", setup.port);
+    standin::SetProfileValue(kSettingsPath, "Waypost", "Sentences", setup.sentences);
+    standin::SetProfileValue(kSettingsPath, "Waypost", "Interval", setup.interval);
+    fakehost::Install(setup.services);
+    HostGeneration = setup.generation;
+    const UINT_PTR timer = ModuleInit();
+    if (timer != 0) {
+        StartTimerProc(nullptr, kTimerMessage, timer, 0);
+    }
+    return timer;
+}
+
+// The slowest and second slowest of a series of durations.
+struct Slowest {
+    double first = 0.0;
+    double second = 0.0;
+    void Add(double ms) {
+        second = ms > first ? first : std::max(second, ms);
+        first = std::max(first, ms);
+    }
+};
+
+// What one simulated run saw.
+struct Outcome {
+    int samples = 0;                // frames that ran the sampler
+    int steps = 0;                  // output thread steps
+    std::vector<int> sampleSteps;   // the step in which each sample was taken
+    std::vector<std::string> texts; // each write's text
+    std::vector<int> textSamples;   // the latest sample's number when each text was written
+    std::vector<DWORD> textTicks;   // the tick at which each text was written
+    Slowest hookMs;                 // frame hook calls
+};
+
+// Runs the module deterministically on the test's thread: start-up, frames until the output thread exists,
+// then the thread's routine, whose every 50 ms sleep advances the clock and delivers one host frame. `atTick`
+// may inject a fault at a simulated time; the run stops after `runMs` of thread time and ends with shut-down.
+// Every sample serves its own number as the altitude, so each text tells which sample it came from.
+// Checked in every run: the thread sleeps only in half steps, keeps its pace and ends; the frame hook is
+// prompt; every text is written at mid-step and is the selected records, well formed, and (with GGA) from
+// the sample just taken. With recording off (the allocation test) the run itself allocates nothing after
+// start-up.
+inline Outcome Simulate(const RunSetup& setup, DWORD runMs,
+                        const std::function<void(DWORD)>& atTick = nullptr) {
+    Start(setup);
+    Outcome out;
+    out.sampleSteps.reserve(runMs / 100 + 1);
+    auto frame = [&out]() {
+        if (sampleRequested != 0 && dataReady == 0 && ServicePointer(kRowVariables) != nullptr) {
+            fakehost::SetValue(kAltitudeId, out.samples + 1);
+        }
+        const auto start = std::chrono::steady_clock::now();
+        FrameHook(0, 0);
+        out.hookMs.Add(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        if (sampleRequested == 0 && dataReady != 0) {
+            out.samples++;
+            out.sampleSteps.push_back(out.steps);
+        }
+    };
+    size_t written = 0;
+    int sleeps = 0;
+    standin::S().onSleep = [&](DWORD ms) {
+        EXPECT_EQ(ms, 50u) << "the output thread sleeps only in half steps";
+        if (standin::S().written.size() > written) {
+            out.texts.push_back(standin::S().written.substr(written));
+            out.textSamples.push_back(out.samples);
+            out.textTicks.push_back(standin::S().tickCount);
+            written = standin::S().written.size();
+        }
+        out.steps += sleeps++ % 2;
+        const DWORD now = standin::S().tickCount += ms;
+        if (atTick) {
+            atTick(now);
+        }
+        frame();
+        if (now >= runMs) {
+            stopRequested = 1; // shut-down's first act; the thread ends with this step
+        }
+    };
+    // Frames until the thread is created (failures are retried frame by frame).
+    for (int i = 0; i < 1000 && fakehost::RegisteredHook() != nullptr && standin::S().threadsCreated == 0;
+         i++) {
+        if (atTick) {
+            atTick(standin::S().tickCount);
+        }
+        frame();
+    }
+    if (standin::S().threadsCreated != 0) {
+        EXPECT_EQ(standin::S().lastThreadStart(nullptr), 0u);
+        EXPECT_EQ(out.steps, static_cast<int>(runMs / 100)) << "the thread keeps its pace";
+    }
+    ModuleDeinit();
+    EXPECT_EQ(threadRunning.load(), 0);
+    EXPECT_LT(out.hookMs.second, kPromptMs);
+    for (size_t i = 0; i < out.texts.size(); i++) {
+        const std::string& text = out.texts[i];
+        EXPECT_EQ(out.textTicks[i] % 100, 50u) << "text " << i << " is composed at mid-step";
+        EXPECT_EQ(CheckCycleText(text.data(), text.size(), {setup.mask, setup.generation, true, true}), "")
+            << "text " << i;
+        const std::string altitude = "E,1,05,0.0," + std::to_string(out.textSamples[i]) + ".0,M";
+        EXPECT_TRUE(!(setup.mask & 0x004) || text.find(altitude, text.find("$GPGGA,")) != std::string::npos)
+            << "text " << i << " is not from sample " << out.textSamples[i] << ": " << text;
+    }
+    return out;
+}
+
+} // namespace modulerun

@@ -1,0 +1,301 @@
+// The sampling: the calendar date from the day of the year, the conversion of the host's raw values into the
+// navigation snapshot (fed through the request table), and the sampler against the fake host with its entry
+// checks, one-time registration, reads and hand-over flags.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "fake_host.h"
+#include "host/linkage.h"
+#include "sampling/calendar.h"
+#include "sampling/fix.h"
+#include "sampling/requests.h"
+#include "sampling/snapshot.h"
+#include "settings/settings.h"
+#include "transport/cycle_flags.h"
+#include "win32_standin.h"
+
+namespace {
+
+TEST(DayOfYearToDate, WalksTheMonthsOfTheYear) {
+    constexpr int32_t kMin = INT32_MIN, kMax = INT32_MAX;
+    const struct {
+        int32_t dayOfYear, year, month, day;
+    } cases[] = {
+        {0, 2003, 1, 1},     {30, 2003, 1, 31},         {31, 2003, 2, 1},
+        {59, 2004, 2, 29},   {59, 2003, 3, 1},          {364, 2003, 12, 31},
+        {365, 2004, 12, 31}, {59, 2000, 2, 29},         {59, 1900, 3, 1},
+        {59, 2100, 3, 1},    {81, 1994, 3, 23},         {365, 2003, 12, 1},
+        {366, 2004, 12, 1},  {400, 2003, 12, 36},       {-1, 2003, 1, 0},
+        {-40, 2003, 1, -39}, {kMin, 2003, 1, kMin + 1}, {kMax, 2003, 12, kMax - 364},
+    };
+    for (const auto& c : cases) {
+        int32_t month = -7, day = -7;
+        DayOfYearToDate(c.dayOfYear, c.year, &month, &day);
+        EXPECT_EQ(month, c.month) << "day " << c.dayOfYear << " of " << c.year;
+        EXPECT_EQ(day, c.day) << "day " << c.dayOfYear << " of " << c.year;
+    }
+}
+
+constexpr uint32_t kHundredKnots = 3371477; // 100.0004 knots in 1/65536 m/s
+constexpr uint32_t kBelowOneKnot = 33377;   // 0.99 knots
+
+void Set(RequestRole role, double value) {
+    requestTable[role].value = value;
+}
+
+class FixTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        standin::Reset();
+        Set(kClockYear, 2003);
+    }
+};
+
+TEST_F(FixTest, PositionFields) {
+    const struct {
+        double latitude, longitude;
+        bool sixDecimals;
+        const char* fields; // hemisphere, degrees, minutes, fraction of latitude, then of longitude
+    } cases[] = {
+        {0, 0, true, "N 0 0 0 E 0 0 0"},
+        {2400420, 0, true, "N 21 35 999999 E 0 0 0"}, // multiplied by 90 first: not 21 36 000000
+        {5000875, -140737488355328.0, true, "N 45 0 0 E 180 0 0"},
+        {5000875, 140737488355328.0, false, "N 45 0 0 E 180 0 0"},
+        {-5348001, -70368744177664.0, true, "S 48 7 415242 W 90 0 0"},
+        {5348001, 9001000000000.0, false, "N 48 7 4152 E 11 30 7242"},
+        {10001750, -9001000000000.0, true, "N 90 0 0 W 11 30 724277"},
+        {1e300, 1e300, false, "N 2147483647 2147483647 2147483647 W -2147483648 -2147483648 -2147483648"},
+    };
+    for (const auto& c : cases) {
+        sixDecimalMinutes = c.sixDecimals ? 1 : 0;
+        Set(kLatitude, c.latitude);
+        Set(kLongitude, c.longitude);
+        ASSERT_TRUE(ConvertFlightState(0));
+        const NavSnapshot& s = navSnapshot;
+        char fields[128];
+        std::snprintf(fields, sizeof fields, "%c %d %d %d %c %d %d %d", s.latHemisphere, s.latDegrees,
+                      s.latMinutes, s.latMinuteFraction, s.lonHemisphere, s.lonDegrees, s.lonMinutes,
+                      s.lonMinuteFraction);
+        EXPECT_STREQ(fields, c.fields) << c.latitude << " " << c.longitude;
+    }
+}
+
+TEST_F(FixTest, TracksHeadingAndDrift) {
+    struct Case {
+        int32_t generation;
+        double heading, variation, windFrom, windSpeed;
+        uint32_t speedWord;
+        double magneticTrackRadians;
+        double trackTrue, trackMagnetic, headingMagnetic;
+    };
+    const Case cases[] = {
+        {0, 0, 0, 0, 0, 0, 0, 360, 0, 360},
+        {0, 360, 0, 0, 0, 0, 0, 360, 0, 360},
+        {0, 720, 0, 0, 0, kHundredKnots, 0, 360, 0, 360},
+        {0, 359.99, 0, 0, 0, 0, 0, 359.99, 359.99, 359.99},
+        {0, 10, 0, 270, 20, kHundredKnots, 0, 21.3593, 21.3593, 10},       // wind on the right
+        {1, 10, 0, 90, 20, kHundredKnots, 0, 358.6407, 358.6407, 10},      // on the left, wraps below 0
+        {0, 350, 0, 270, 20, kHundredKnots, 0, 1.3593, 1.3593, 350},       // wraps above 360
+        {0, 10, 0, 270, 0.5, kBelowOneKnot, 0, 10, 10, 10},                // no drift below 1 knot
+        {0, 10, 0, 270, 50, 674295, 0, 10, 10, 10},                        // no wind triangle at 20 knots
+        {0, 100, -10, 0, 0, 0, 0, 100, 110, 110},                          // west variation
+        {0, 100, 10, 0, 0, 0, 0, 100, 90, 90},                             // east variation
+        {2, 10, 0, 270, 2.0, kHundredKnots, 1.5, 11.1286, 11.1286, 10},    // 2 knots: still the drift
+        {2, 10, -10, 270, 2.01, kHundredKnots, 1.5, 75.9437, 85.9437, 20}, // above: the host's track
+        {2, 10, 0, 270, 3, kHundredKnots, -0.5, 331.3521, -28.6479, 10},   // taken without wrapping
+        {0, 1e300, 0, 0, 0, 0, 0, 360, 0, 360}, // a multiple of 360, reduced without a loop
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("heading " + std::to_string(c.heading) + " wind " + std::to_string(c.windSpeed));
+        HostGeneration = c.generation;
+        Set(kTrueHeading, c.heading);
+        Set(kMagneticVariation, c.variation);
+        Set(kWindDirection, c.windFrom);
+        Set(kWindSpeed, c.windSpeed);
+        Set(kMagneticTrack, c.magneticTrackRadians);
+        ASSERT_TRUE(ConvertFlightState(c.speedWord));
+        EXPECT_NEAR(navSnapshot.trackTrue, c.trackTrue, 1e-4);
+        EXPECT_NEAR(navSnapshot.trackMagnetic, c.trackMagnetic, 1e-4);
+        EXPECT_NEAR(navSnapshot.headingMagnetic, c.headingMagnetic, 1e-9);
+    }
+}
+
+TEST_F(FixTest, OffsetsVariationSideClockAndDate) {
+    Set(kMagneticVariation, -10);
+    Set(kAltitude, 545.4);
+    Set(kAirspeed, 123.4);
+    Set(kVerticalSpeed, -500);
+    Set(kClockHour, 23.9);
+    Set(kClockMinute, 59.9);
+    Set(kClockSecond, 7.5);
+    Set(kClockYear, 2004);
+    Set(kClockDayOfYear, 59.7);
+    ASSERT_TRUE(ConvertFlightState(0));
+    const NavSnapshot& s = navSnapshot;
+    char fields[160];
+    std::snprintf(fields, sizeof fields, "%c %.10g %.10g %.10g %.10g %.10g %.10g %d:%d:%d %d-%d-%d",
+                  s.magVariationSide, s.magVariation, s.groundSpeedKnots, s.groundSpeedKmh, s.altitudeMetres,
+                  s.airspeedValue, s.verticalSpeedFpm, s.timeHours, s.timeMinutes, s.timeSeconds, s.dateYear2,
+                  s.dateMonth, s.dateDay);
+    EXPECT_STREQ(fields, "W 9.95 0.05 0.0926 545.45 123.4 -384.4734375 23:59:7 4-2-29");
+
+    Set(kMagneticVariation, 10);
+    ASSERT_TRUE(ConvertFlightState(kHundredKnots));
+    EXPECT_EQ(s.magVariationSide, 'E');
+    EXPECT_DOUBLE_EQ(s.magVariation, 10.05);
+    EXPECT_NEAR(s.groundSpeedKnots, 100.0504, 1e-4);
+    EXPECT_DOUBLE_EQ(s.groundSpeedKmh, s.groundSpeedKnots * 1.852);
+}
+
+TEST_F(FixTest, AttitudeOnlyOnNewerHosts) {
+    Set(kAttitudeA, 200);
+    Set(kAttitudeB, -200);
+    Set(kBankAngle, 350);
+    Set(kPitchAngle, 180);
+    ASSERT_TRUE(ConvertFlightState(0));
+    EXPECT_EQ(navSnapshot.attitudeA127, 0.0);
+    EXPECT_EQ(navSnapshot.bankDegrees, 0.0);
+    HostGeneration = 1;
+    ASSERT_TRUE(ConvertFlightState(0));
+    EXPECT_EQ(navSnapshot.attitudeA127, 127.0);
+    EXPECT_EQ(navSnapshot.attitudeB119, -119.0);
+    EXPECT_EQ(navSnapshot.bankDegrees, -10.0);
+    EXPECT_EQ(navSnapshot.pitchDegrees, 180.0);
+}
+
+TEST_F(FixTest, NonFiniteValuesDropTheSampleWhenUsed) {
+    const double nan = std::nan(""), infinity = std::numeric_limits<double>::infinity();
+    const struct {
+        int32_t generation;
+        RequestRole role;
+        double value, windSpeed;
+        uint32_t speedWord;
+        bool accepted;
+    } cases[] = {
+        {0, kLatitude, nan, 0, 0, false},         {0, kLongitude, infinity, 0, 0, false},
+        {0, kTrueHeading, infinity, 0, 0, false}, {0, kAltitude, -infinity, 0, 0, false},
+        {0, kClockDayOfYear, nan, 0, 0, false},   {0, kSpare40, nan, 0, 0, true},
+        {0, kSpare155, infinity, 0, 0, true},     {2, kSpare341, nan, 0, 0, true},
+        {0, kAttitudeA, nan, 0, 0, true},         {1, kAttitudeA, nan, 0, 0, false},
+        {0, kWindDirection, nan, 0, 0, true},     {0, kWindDirection, nan, 0, kHundredKnots, false},
+        {1, kMagneticTrack, nan, 5, 0, true},     {2, kMagneticTrack, nan, 1, 0, true},
+        {2, kMagneticTrack, nan, 5, 0, false},    {0, kWindSpeed, infinity, 0, kHundredKnots, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("role " + std::to_string(c.role) + " generation " + std::to_string(c.generation));
+        standin::Reset();
+        HostGeneration = c.generation;
+        Set(kWindSpeed, c.windSpeed);
+        Set(kClockSecond, 42);
+        Set(c.role, c.value);
+        navSnapshot.timeSeconds = 17;
+        EXPECT_EQ(ConvertFlightState(c.speedWord), c.accepted);
+        EXPECT_EQ(navSnapshot.timeSeconds, c.accepted ? 42 : 17);
+        EXPECT_EQ(navSnapshot.latHemisphere, c.accepted ? 'N' : '\0');
+        EXPECT_EQ(navSnapshot.dateMonth, c.accepted ? 1 : 0);
+    }
+}
+
+const char* const kIds[] = {"0x47",  "0x48", "0x56",  "0x52", "0x49",  "0x40", "0x155", "0x157",
+                            "0x158", "0x6",  "0x7",   "0x5",  "0x9",   "0x8",  "0x3D",  "0x41",
+                            "0x4D",  "0x4F", "0x33A", "0x29", "0x341", "0x342"};
+
+// `registers` registrations (0 or count) followed by `count` reads, each in table order.
+std::vector<std::string> Expected(int registers, int count) {
+    std::vector<std::string> calls;
+    for (int call = 0; call < registers + count; call++) {
+        calls.push_back(std::string(call < registers ? "variables.register(" : "variables.read(") +
+                        kIds[call % count] + ")");
+    }
+    return calls;
+}
+
+// A sample asked for by the output thread, with the flags as the thread leaves them.
+void Sample() {
+    sampleRequested = 1;
+    dataReady = 1;
+    SampleFlightState();
+    EXPECT_EQ(sampleRequested.load(), 0);
+}
+
+TEST(SamplerTest, RegistersOnceThenReadsThePrefixOfItsGeneration) {
+    for (const int32_t generation : {0, 1, 2}) {
+        SCOPED_TRACE("generation " + std::to_string(generation));
+        standin::Reset();
+        HostGeneration = generation;
+        fakehost::Install({});
+        fakehost::SetReadyWord(1);
+        const int count = generation == 0 ? 16 : generation == 1 ? 20 : 22;
+        Sample();
+        EXPECT_EQ(fakehost::Calls(), Expected(count, count));
+        EXPECT_EQ(registeredVariableCount, count);
+        fakehost::ClearCalls();
+        Sample();
+        EXPECT_EQ(fakehost::Calls(), Expected(0, count));
+        EXPECT_EQ(dataReady.load(), 1);
+    }
+}
+
+// Without a service, or while a generation-0 host's ready word is 0, the sampler stops before touching the
+// host (and registers nothing yet); a sample with a non-finite value is read but not handed over.
+TEST(SamplerTest, HandsOverOnlyWholeSamplesFromAReadyHost) {
+    const double nan = std::nan("");
+    const struct {
+        int32_t generation;
+        bool globalData, variables;
+        uint32_t readyWord;
+        double altitude;
+        bool reads, samples;
+    } cases[] = {
+        {0, true, true, 0, 0, false, false},  {0, false, true, 1, 0, false, false},
+        {2, false, true, 0, 0, false, false}, {1, true, false, 1, 0, false, false},
+        {0, true, true, 0x80, 0, true, true}, {1, true, true, 0, 0, true, true},
+        {1, true, true, 0, nan, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("case " + std::to_string(&c - cases));
+        standin::Reset();
+        HostGeneration = c.generation;
+        fakehost::Services services;
+        services.globalData = c.globalData;
+        services.variables = c.variables;
+        fakehost::Install(services);
+        fakehost::SetReadyWord(c.readyWord);
+        fakehost::SetValue(0x05, 33);
+        fakehost::SetValue(0x49, c.altitude);
+        Sample();
+        EXPECT_EQ(dataReady.load(), c.samples ? 1 : 0);
+        EXPECT_EQ(navSnapshot.timeSeconds, c.samples ? 33 : 0);
+        EXPECT_EQ(fakehost::Calls().empty(), !c.reads);
+        EXPECT_EQ(registeredVariableCount, !c.reads            ? 0
+                                           : c.generation == 0 ? 16
+                                           : c.generation == 1 ? 20
+                                                               : 22);
+    }
+}
+
+TEST(SamplerTest, ConvertsServedValuesAndKeepsAttitudeOnGenerationZero) {
+    standin::Reset();
+    fakehost::Install({});
+    fakehost::SetReadyWord(1);
+    fakehost::SetGroundSpeedWord(3371477); // 100.0004 knots
+    fakehost::SetValue(0x56, 90);
+    fakehost::SetValue(0x4F, 350);
+    fakehost::SetValue(0x09, 1994);
+    fakehost::SetValue(0x08, 81);
+    Sample();
+    EXPECT_EQ(dataReady.load(), 1);
+    EXPECT_NEAR(navSnapshot.groundSpeedKnots, 100.0504, 1e-4);
+    EXPECT_EQ(navSnapshot.trackTrue, 90.0);
+    EXPECT_EQ(navSnapshot.dateYear2, 94);
+    EXPECT_EQ(navSnapshot.dateMonth, 3);
+    EXPECT_EQ(navSnapshot.dateDay, 23);
+    EXPECT_EQ(navSnapshot.bankDegrees, 0.0);
+}
+
+} // namespace

@@ -1,0 +1,344 @@
+// The composition of one cycle's text: the NMEA sentences with their checksums and one-decimal numbers, the
+// bounded formatter, the three records that are not NMEA (the aviation data block, the attitude sentence and
+// the text position record), the hundredths of the second, the record order and the hand-over to the writer.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "host/linkage.h"
+#include "reference_fix.h"
+#include "sentences/cycle.h"
+#include "sentences/output_buffer.h"
+#include "sentences/records.h"
+#include "transport/cycle_flags.h"
+#include "win32_standin.h"
+
+namespace {
+
+const char kGsa[] = "$GPGSA,M,3,10,06,04,09,02,07,30,05,,,,,1.6,0.9,1.3*3B\r\n";
+const char kRpy[] = "$RPY,-52,24,-999,-999,-999,1790,1200,-500,-999,-999,-19,42,803,-999,-999\r\n";
+const char kGtext[] = "@940323123519N4807038E01131000S000+00545E0115N0011U0000\r\n";
+
+// The text an appender leaves at the buffer's start.
+std::string Appended(int32_t (*append)(int32_t)) {
+    return std::string(OutputBuffer, static_cast<size_t>(append(0)));
+}
+
+// The aviation data block around its first six lines.
+std::string Block(const std::string& lines) {
+    return "\x02" + lines + "T----------\r\nw01@\r\n\x03";
+}
+
+class SentencesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        standin::Reset();
+    }
+};
+
+TEST_F(SentencesTest, NmeaFromTheReferenceFixInBothFractionFormats) {
+    const struct {
+        bool sixDecimals;
+        int32_t (*append)(int32_t);
+        const char* text;
+    } cases[] = {
+        {true, [](int32_t at) { return AppendRmc(at, 0); },
+         "$GPRMC,123519.00,A,4807.038000,N,01131.000000,E,22.4,84.4,230394,3.1,W*44\r\n"},
+        {false, [](int32_t at) { return AppendRmc(at, 0); },
+         "$GPRMC,123519.00,A,4807.0380,N,01131.0000,E,22.4,84.4,230394,3.1,W*44\r\n"},
+        {true, [](int32_t at) { return AppendGga(at, 0); },
+         "$GPGGA,123519.00,4807.038000,N,01131.000000,E,1,05,0.0,545.4,M,,,,*35\r\n"},
+        {false, [](int32_t at) { return AppendGga(at, 0); },
+         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,545.4,M,,,,*35\r\n"},
+        {true, [](int32_t at) { return AppendGll(at, 0); },
+         "$GPGLL,4807.038000,N,01131.000000,E,123519.00,A*0B\r\n"},
+        {false, [](int32_t at) { return AppendGll(at, 37); },
+         "$GPGLL,4807.0380,N,01131.0000,E,123519.37,A*0F\r\n"},
+        {true, AppendRma, "$GPRMA,A,4807.038000,N,01131.000000,E,0.0,0.0,22.4,84.4,3.1,W*6A\r\n"},
+        {false, AppendRma, "$GPRMA,A,4807.0380,N,01131.0000,E,0.0,0.0,22.4,84.4,3.1,W*6A\r\n"},
+        {true, AppendVtg, "$GPVTG,84.4,T,80.2,M,22.4,N,41.5,K*48\r\n"},
+        {true, AppendGsa, kGsa},
+        {true, AppendGsv,
+         "$GPGSV,2,1,08,05,77,295,51,02,69,033,50,30,39,315,49,10,36,141,49*7B\r\n"
+         "$GPGSV,2,2,08,09,25,213,49,04,23,044,49,06,17,287,49,07,05,089,49*74\r\n"},
+    };
+    for (const auto& c : cases) {
+        SetReferenceFix(c.sixDecimals);
+        EXPECT_EQ(Appended(c.append), c.text);
+    }
+    EXPECT_EQ(std::string(kGsa).size(), 55u);
+}
+
+TEST_F(SentencesTest, NmeaWithNegativeAndStandingValues) {
+    const struct {
+        double altitudeMetres, knots;
+        const char* pgrmz;
+        const char* gga;
+        const char* vtg;
+    } cases[] = {
+        {304.85, 22.45, "$PGRMZ,1000.2,f,2*37\r\n",
+         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,304.8,M,,,,*3A\r\n",
+         "$GPVTG,84.4,T,80.2,M,22.4,N,41.5,K*48\r\n"},
+        {-10.35, 0.05, "$PGRMZ,-33.9,f,2*10\r\n",
+         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,-10.3,M,,,,*2A\r\n",
+         "$GPVTG,84.4,T,80.2,M,0.0,N,0.0,K*4C\r\n"},
+        {-0.45, 0.05, "$PGRMZ,-1.4,f,2*2C\r\n",
+         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,-0.4,M,,,,*1C\r\n",
+         "$GPVTG,84.4,T,80.2,M,0.0,N,0.0,K*4C\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.altitudeMetres);
+        SetReferenceFix(false);
+        navSnapshot.altitudeMetres = c.altitudeMetres;
+        navSnapshot.groundSpeedKnots = c.knots;
+        navSnapshot.groundSpeedKmh = c.knots * 1.852;
+        EXPECT_EQ(Appended(AppendPgrmz), c.pgrmz);
+        EXPECT_EQ(Appended([](int32_t at) { return AppendGga(at, 0); }), c.gga);
+        EXPECT_EQ(Appended(AppendVtg), c.vtg);
+    }
+}
+
+TEST(OneDecimal, SignIntegerPartAndTenthsDigit) {
+    const double infinity = std::numeric_limits<double>::infinity();
+    const struct {
+        double value;
+        const char* text;
+    } cases[] = {
+        {22.45, "22.4"},
+        {-10.35, "-10.3"},
+        {-0.45, "-0.4"},
+        {-0.04, "0.0"},
+        {0.0, "0.0"},
+        {-0.0, "0.0"},
+        {0.99, "0.9"},
+        {359.99, "359.9"},
+        {1e12, "2147483647.9"},
+        {-1e12, "-2147483647.9"},
+        {infinity, "2147483647.9"},
+        {std::nan(""), "0.0"},
+    };
+    for (const auto& c : cases) {
+        const OneDecimal d = ToOneDecimal(c.value);
+        EXPECT_EQ(std::string(d.sign) + std::to_string(d.whole) + "." + std::to_string(d.tenths), c.text)
+            << c.value;
+    }
+}
+
+TEST(Checksum, CoversTheBytesAfterTheDollarOnly) {
+    const std::string body = "$PGRMZ,1000.0,f,2";
+    body.copy(OutputBuffer + 10, body.size());
+    EXPECT_EQ(AppendChecksum(10, 10 + static_cast<int32_t>(body.size())), 32);
+    EXPECT_EQ(std::string(OutputBuffer + 10, 22), "$PGRMZ,1000.0,f,2*35\r\n");
+    OutputBuffer[0] = '$';
+    EXPECT_EQ(AppendChecksum(0, 1), 6);
+    EXPECT_EQ(std::string(OutputBuffer, 6), "$*00\r\n");
+}
+
+TEST(FormatAt, NeverWritesPastTheBuffer) {
+    OutputBuffer[kOutputBufferSize - 1] = 'x';
+    EXPECT_EQ(FormatAt(kOutputBufferSize - 4, "%d", 123456), kOutputBufferSize - 1);
+    EXPECT_EQ(std::string(OutputBuffer + kOutputBufferSize - 4), "123");
+    EXPECT_EQ(FormatAt(kOutputBufferSize - 1, "%s", "more"), kOutputBufferSize - 1);
+    EXPECT_EQ(FormatAt(kOutputBufferSize, "%s", "more"), kOutputBufferSize);
+    EXPECT_EQ(AppendChecksum(0, kOutputBufferSize - 2), kOutputBufferSize - 1);
+    EXPECT_EQ(OutputBuffer[kOutputBufferSize - 1], '\0');
+}
+
+TEST_F(SentencesTest, AviationBlock) {
+    const struct {
+        bool sixDecimals;
+        int32_t latDegrees, latMinutes, latFraction, lonFraction;
+        double altitude, trackMagnetic, knots;
+        std::string lines;
+    } cases[] = {
+        {true, 48, 7, 38000, 0, 545.45, 81.3, 22.45,
+         "z01790\r\nAN 48 0704\r\nBE 011 3100\r\nC081\r\nD022\r\n"},
+        {false, 48, 7, 380, 0, 545.45, 81.3, 22.45,
+         "z01790\r\nAN 48 0704\r\nBE 011 3100\r\nC081\r\nD022\r\n"},
+        {true, 48, 7, 4999, 5000, -0.01, 81.3, 22.45,
+         "z00000\r\nAN 48 0700\r\nBE 011 3101\r\nC081\r\nD022\r\n"},
+        {true, 48, 59, 996000, 994999, -300.0, 81.3, 22.45,
+         "z00000\r\nAN 49 0000\r\nBE 011 3199\r\nC081\r\nD022\r\n"},
+        {false, 48, 58, 9950, 9949, 545.45, 81.3, 22.45,
+         "z01790\r\nAN 48 5900\r\nBE 011 3199\r\nC081\r\nD022\r\n"},
+        {true, 48, 7, 38000, 0, 545.45, 359.6, 1234.45,
+         "z01790\r\nAN 48 0704\r\nBE 011 3100\r\nC360\r\nD1234\r\n"},
+    };
+    for (const auto& c : cases) {
+        SetReferenceFix(c.sixDecimals);
+        navSnapshot.latDegrees = c.latDegrees;
+        navSnapshot.latMinutes = c.latMinutes;
+        navSnapshot.latMinuteFraction = c.latFraction;
+        navSnapshot.lonMinuteFraction = c.lonFraction;
+        navSnapshot.altitudeMetres = c.altitude;
+        navSnapshot.trackMagnetic = c.trackMagnetic;
+        navSnapshot.groundSpeedKnots = c.knots;
+        navSnapshot.magVariation = 3.25;
+        EXPECT_EQ(Appended(AppendAviationBlock), Block(c.lines + "QW033\r\n")) << c.lines;
+    }
+    EXPECT_EQ(Block("z01790\r\nAN 48 0704\r\nBE 011 3100\r\nC081\r\nD022\r\nQW033\r\n").size(), 73u);
+}
+
+TEST_F(SentencesTest, TextPositionByTrackQuadrant) {
+    const struct {
+        double track, altitude, knots;
+        const char* record;
+    } cases[] = {
+        {84.45, 545.45, 22.45, kGtext},
+        {90.0, 545.45, 22.45, "@940323123519N4807038E01131000S000+00545E0115S0000U0000\r\n"},
+        {135.0, 545.45, 22.45, "@940323123519N4807038E01131000S000+00545E0082S0082U0000\r\n"},
+        {180.0, 545.45, 22.45, "@940323123519N4807038E01131000S000+00545W0000S0115U0000\r\n"},
+        {225.0, 545.45, 22.45, "@940323123519N4807038E01131000S000+00545W0082S0082U0000\r\n"},
+        {270.0, 545.45, 22.45, "@940323123519N4807038E01131000S000+00545W0115N0000U0000\r\n"},
+        {360.0, 545.45, 22.45, "@940323123519N4807038E01131000S000+00545W0000N0115U0000\r\n"},
+        {84.45, -12.3, 22.45, "@940323123519N4807038E01131000S000-00012E0115N0011U0000\r\n"},
+        {84.45, 0.0, 0.05, "@940323123519N4807038E01131000S000+00000E0000N0000U0000\r\n"},
+    };
+    for (const bool sixDecimals : {true, false}) {
+        for (const auto& c : cases) {
+            SetReferenceFix(sixDecimals);
+            navSnapshot.trackTrue = c.track;
+            navSnapshot.altitudeMetres = c.altitude;
+            navSnapshot.groundSpeedKnots = c.knots;
+            EXPECT_EQ(Appended(AppendTextPosition), c.record) << c.track << (sixDecimals ? " six" : " four");
+        }
+    }
+}
+
+TEST_F(SentencesTest, Attitude) {
+    const struct {
+        double bank, a, b;
+        const char* sentence;
+    } cases[] = {
+        {-5.27, 10.0, -20.0, kRpy},
+        {-5.23, 127.0, 119.0,
+         "$RPY,-51,24,-999,-999,-999,1790,1200,-500,-999,-999,-250,-250,803,-999,-999\r\n"},
+        {-5.2, -127.0, -119.0,
+         "$RPY,-51,24,-999,-999,-999,1790,1200,-500,-999,-999,250,250,803,-999,-999\r\n"},
+        {5.27, 0.0, 0.0, "$RPY,53,24,-999,-999,-999,1790,1200,-500,-999,-999,0,0,803,-999,-999\r\n"},
+        {-5.27, 126.9, 63.5,
+         "$RPY,-52,24,-999,-999,-999,1790,1200,-500,-999,-999,-249,-132,803,-999,-999\r\n"},
+        {-5.27, 63.5, -0.3, "$RPY,-52,24,-999,-999,-999,1790,1200,-500,-999,-999,-124,1,803,-999,-999\r\n"},
+        {-5.27, -63.5, 118.9,
+         "$RPY,-52,24,-999,-999,-999,1790,1200,-500,-999,-999,125,-249,803,-999,-999\r\n"},
+        {-5.27, -0.3, -118.9, "$RPY,-52,24,-999,-999,-999,1790,1200,-500,-999,-999,1,250,803,-999,-999\r\n"},
+    };
+    for (const auto& c : cases) {
+        SetReferenceFix(true);
+        navSnapshot.bankDegrees = c.bank;
+        navSnapshot.attitudeA127 = c.a;
+        navSnapshot.attitudeB119 = c.b;
+        EXPECT_EQ(Appended(AppendAttitude), c.sentence) << c.bank << " " << c.a << " " << c.b;
+    }
+}
+
+TEST_F(SentencesTest, AbsurdValuesSaturateInsteadOfOverflowing) {
+    SetReferenceFix(true);
+    navSnapshot.bankDegrees = 1e300;
+    navSnapshot.pitchDegrees = -1e300;
+    navSnapshot.verticalSpeedFpm = 1e20;
+    navSnapshot.altitudeMetres = -1e300;
+    EXPECT_EQ(Appended(AppendAttitude),
+              "$RPY,2147483647,-2147483648,-999,-999,-999,-2147483648,1200,2147483647,"
+              "-999,-999,-19,42,803,-999,-999\r\n");
+    EXPECT_EQ(Appended(AppendTextPosition),
+              "@940323123519N4807038E01131000S000-2147483647E0115N0011U0000\r\n");
+    // Saturated minutes cannot carry: the block holds them at 99 hundredths.
+    SetReferenceFix(true);
+    navSnapshot.latDegrees = INT32_MAX;
+    navSnapshot.latMinutes = 59;
+    navSnapshot.latMinuteFraction = 999999;
+    navSnapshot.lonMinutes = INT32_MAX;
+    navSnapshot.lonMinuteFraction = INT32_MAX;
+    navSnapshot.magVariation = 3.25;
+    EXPECT_EQ(Appended(AppendAviationBlock),
+              Block("z01790\r\nAN 2147483647 5999\r\nBE 011 214748364799\r\nC081\r\nD022\r\nQW033\r\n"));
+}
+
+TEST_F(SentencesTest, HundredthsCountFromTheFirstCycleOfTheSecond) {
+    // Cycles in order: a new second shows 00, later cycles in it the rounded time since; the tick count may
+    // wrap between them.
+    const struct {
+        int32_t seconds;
+        DWORD tick;
+        int32_t hundredths;
+    } steps[] = {
+        {19, 5000, 0},        {19, 5230, 23},        {19, 5003, 1}, {19, 6200, 99},
+        {20, 6200, 0},        {20, 6204, 1},         {20, 6205, 1}, {20, 6215, 2},
+        {21, 0xFFFFFFF0u, 0}, {21, 0x000000F0u, 26}, {-1, 100, 0},
+    };
+    for (const auto& step : steps) {
+        EXPECT_EQ(CycleHundredths(step.seconds, step.tick), step.hundredths)
+            << step.seconds << "s at tick " << step.tick;
+    }
+}
+
+TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
+    SetReferenceFix(true);
+    HostGeneration = 1;
+    sentenceMask = 0xEFF;
+    navSnapshot.magVariation = 3.25;
+    const std::string expected =
+        std::string(kGsa) +
+        "$GPGSV,2,1,08,05,77,295,51,02,69,033,50,30,39,315,49,10,36,141,49*7B\r\n"
+        "$GPGSV,2,2,08,09,25,213,49,04,23,044,49,06,17,287,49,07,05,089,49*74\r\n"
+        "$GPRMA,A,4807.038000,N,01131.000000,E,0.0,0.0,22.4,84.4,3.2,W*69\r\n"
+        "$GPRMC,123519.42,A,4807.038000,N,01131.000000,E,22.4,84.4,230394,3.2,W*41\r\n"
+        "$GPGLL,4807.038000,N,01131.000000,E,123519.42,A*0D\r\n"
+        "$GPVTG,84.4,T,80.2,M,22.4,N,41.5,K*48\r\n"
+        "$GPGGA,123519.42,4807.038000,N,01131.000000,E,1,05,0.0,545.4,M,,,,*33\r\n"
+        "$PGRMZ,1789.5,f,2*36\r\n"
+        "\x02z01790\r\nAN 48 0704\r\nBE 011 3100\r\nC081\r\nD022\r\nQW033\r\nT----------\r\nw01@\r\n\x03" +
+        kRpy + kGtext;
+    EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(42))), expected);
+}
+
+// Only the selected records; the attitude sentence only on hosts that deliver attitude, on its own line.
+TEST_F(SentencesTest, OnlySelectedRecords) {
+    const struct {
+        SentenceMask mask;
+        int32_t generation;
+        std::string text;
+    } cases[] = {
+        {kSentenceGsa, 1, kGsa},
+        {kSentenceRpy | kSentenceGtext, 0, kGtext},
+        {kSentenceRpy | kSentenceGtext, 1, std::string(kRpy) + kGtext},
+        {kSentenceRpy | kSentenceGtext, 2, std::string(kRpy) + kGtext},
+    };
+    for (const auto& c : cases) {
+        SetReferenceFix(true);
+        sentenceMask = c.mask;
+        HostGeneration = c.generation;
+        EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(0))), c.text)
+            << "mask " << c.mask << " generation " << c.generation;
+    }
+}
+
+TEST_F(SentencesTest, ComposeCycleWritesTheTextWithHundredths) {
+    SetReferenceFix(true);
+    sentenceMask = kSentenceGll;
+    standin::S().tickCount = 1000;
+    ComposeCycle();
+    standin::S().tickCount = 1230;
+    ComposeCycle();
+    EXPECT_EQ(standin::S().written, "$GPGLL,4807.038000,N,01131.000000,E,123519.00,A*0B\r\n"
+                                    "$GPGLL,4807.038000,N,01131.000000,E,123519.23,A*0A\r\n");
+}
+
+TEST_F(SentencesTest, WriteInProgressSkipsTheCycle) {
+    SetReferenceFix(true);
+    sentenceMask = kSentenceGsa;
+    OutputBuffer[0] = 'x';
+    writePending = 1;
+    dataReady = 1;
+    standin::S().overlappedResults.push_back({FALSE, ERROR_IO_INCOMPLETE});
+    ComposeCycle();
+    EXPECT_EQ(OutputBuffer[0], 'x');
+    EXPECT_EQ(standin::S().written, "");
+    EXPECT_EQ(dataReady.load(), 0);
+    EXPECT_EQ(lastSecondsSeen, -1);
+}
+
+} // namespace

@@ -1,0 +1,127 @@
+// The module on real threads, for ThreadSanitizer: the host's thread calls the frame hook (which samples)
+// while the output thread composes and writes. A compose that read the snapshot while the sampler rewrote it
+// shows up as a race, or as a sentence whose hour, minute and second differ. Under write faults too, the
+// frame hook never waits for the thread, and shut-down ends it promptly whatever state the write is in.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <thread>
+
+#include "module_run.h"
+
+namespace {
+
+using std::chrono::microseconds;
+constexpr int kTimeScale = 10; // simulated milliseconds per real millisecond
+
+TEST(ThreadsTest, EverySentenceFromOneWholeSampleAndShutDownPromptUnderEveryFault) {
+    const standin::Result refused = {FALSE, 5}, started = {FALSE, ERROR_IO_PENDING}, gone = {FALSE, 1167};
+    // A slow host (a frame every 170 simulated ms) often serves a request late in its period, so that the
+    // sample is composed after the next request is up, and the next frame follows that compose.
+    const struct {
+        const char* name;
+        const char* port;
+        microseconds frameGap;
+        size_t atLeast; // sentences; about 30 cycles of 200 simulated ms fit in the run
+        DWORD lineBaud;
+        std::vector<standin::Result> writes, polls;
+        bool sendEntry;
+    } cases[] = {
+        {"fast host", "COM1", microseconds(300), 10, 0, {}, {}, true},
+        {"slow host", "COM1", microseconds(17000), 10, 0, {}, {}, true},
+        {"4800 baud: every other cycle finds the line busy",
+         "COM1",
+         microseconds(300),
+         5,
+         4800,
+         {},
+         {},
+         true},
+        {"relay, slow host", "NetHub", microseconds(17000), 10, 0, {}, {}, true},
+        {"line that never finishes a write", "COM1", microseconds(1000), 2, 1, {}, {}, true},
+        {"writes refused",
+         "COM1",
+         microseconds(1000),
+         10,
+         0,
+         std::vector<standin::Result>(1000, refused),
+         {},
+         true},
+        {"writes failing after they start", "COM1", microseconds(1000), 10, 0,
+         std::vector<standin::Result>(1000, started), std::vector<standin::Result>(1000, gone), true},
+        {"relay without a send entry", "NetHub", microseconds(1000), 0, 0, {}, {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        modulerun::RunSetup setup;
+        setup.port = c.port;
+        setup.services.relaySendEntry = c.sendEntry;
+        setup.script = [&c] {
+            standin::S().threadMode = standin::ThreadMode::kReal;
+            standin::S().lineBaud = c.lineBaud;
+            standin::S().writeResults.assign(c.writes.begin(), c.writes.end());
+            standin::S().overlappedResults.assign(c.polls.begin(), c.polls.end());
+            standin::S().onSleep = [](DWORD ms) {
+                ms == 0 ? std::this_thread::yield()
+                        : std::this_thread::sleep_for(microseconds(ms * 1000 / kTimeScale));
+            };
+        };
+        ASSERT_NE(modulerun::Start(setup), 0u);
+        modulerun::Slowest hookMs;
+        const auto start = std::chrono::steady_clock::now();
+        for (int frame = 0; std::chrono::steady_clock::now() - start < std::chrono::milliseconds(600);
+             ++frame) {
+            for (uint32_t clockId : {0x05u, 0x06u, 0x07u}) {
+                fakehost::SetValue(clockId, static_cast<double>((frame / 3) % 24));
+            }
+            const auto before = std::chrono::steady_clock::now();
+            standin::S().tickCount = static_cast<DWORD>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(before - start).count() * kTimeScale);
+            FrameHook(0, 0);
+            hookMs.Add(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count());
+            std::this_thread::sleep_for(c.frameGap);
+        }
+        const auto deinitStart = std::chrono::steady_clock::now();
+        std::future<void> shutDown = std::async(std::launch::async, [] { ModuleDeinit(); });
+        if (shutDown.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "shut-down hangs";
+            std::abort(); // the module's thread cannot be left behind safely
+        }
+        const double deinitMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - deinitStart).count();
+        std::printf("[ measured ] %s: slowest frame hooks %.3f and %.3f ms, shut-down %.1f ms\n", c.name,
+                    hookMs.first, hookMs.second, deinitMs);
+        EXPECT_LT(hookMs.second, modulerun::kPromptMs);
+        EXPECT_LT(deinitMs, 1000.0);
+        EXPECT_EQ(threadRunning.load(), 0);
+        EXPECT_EQ(standin::S().threadsCreated, 1);
+        EXPECT_GE(standin::CountCalls("Sleep(50)"), 40) << "the thread ran";
+        EXPECT_EQ(standin::S().writesWhileLineBusy, 0);
+        EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), c.port == std::string("COM1"));
+        const std::vector<std::string> joins = standin::CallsOf({"WaitForSingleObject", "CloseHandle"});
+        EXPECT_EQ(
+            std::vector<std::string>(joins.end() - 2, joins.end()),
+            std::vector<std::string>({"WaitForSingleObject(thread,4294967295)", "CloseHandle(thread)"}));
+
+        std::string text = standin::S().written;
+        for (const std::string& sent : fakehost::RelayTexts()) {
+            text += sent;
+        }
+        size_t lines = 0;
+        for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2, ++lines) {
+            const std::string line = text.substr(at, end - at);
+            ASSERT_TRUE(line.size() > 20 && (line.rfind("$GPRMC,", 0) == 0 || line.rfind("$GPGGA,", 0) == 0))
+                << line;
+            EXPECT_EQ(line.substr(7, 2), line.substr(9, 2)) << line;
+            EXPECT_EQ(line.substr(7, 2), line.substr(11, 2)) << line;
+            EXPECT_EQ(line[line.size() - 3], '*') << line;
+        }
+        EXPECT_TRUE(text.empty() || text.size() - text.rfind("\r\n") == 2u) << "every text ends its line";
+        EXPECT_GE(lines, c.atLeast);
+    }
+}
+
+} // namespace
