@@ -20,7 +20,6 @@ namespace {
 
 std::recursive_mutex lock;
 std::vector<std::string> callLog;
-std::vector<std::thread*> liveThreads; // a real thread's handle is its std::thread
 std::map<std::string, std::map<std::string, std::string>> profiles; // path "|" section -> key -> value
 Script script;
 thread_local DWORD lastError = 0;
@@ -64,28 +63,6 @@ int CopyOut(const std::string& text, char* buffer, int size) {
     return static_cast<int>(count);
 }
 
-// Joins a live thread and forgets it; with remove false it stays listed (its handle is still open).
-void Join(HANDLE handle, bool remove) {
-    std::thread* thread = nullptr;
-    {
-        std::lock_guard<std::recursive_mutex> guard(lock);
-        auto found = std::find(liveThreads.begin(), liveThreads.end(), handle);
-        if (found == liveThreads.end()) {
-            return;
-        }
-        thread = *found;
-        if (remove) {
-            liveThreads.erase(found);
-        }
-    }
-    if (thread->joinable()) {
-        thread->join();
-    }
-    if (remove) {
-        delete thread;
-    }
-}
-
 } // namespace
 
 Script& S() {
@@ -93,9 +70,6 @@ Script& S() {
 }
 
 void Reset() {
-    while (!liveThreads.empty()) {
-        Join(liveThreads.front(), true);
-    }
     script.~Script();
     new (&script) Script();
     {
@@ -290,7 +264,6 @@ void WINAPI SetLastError(DWORD error) {
 
 BOOL WINAPI CloseHandle(HANDLE object) {
     Log("CloseHandle(%s)", standin::HandleName(object));
-    standin::Join(object, true);
     return object != nullptr ? TRUE : FALSE;
 }
 
@@ -323,8 +296,8 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
     return static_cast<DWORD>(name.size());
 }
 
-HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
-                           LPVOID parameter, DWORD flags, LPDWORD threadId) {
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID,
+                           DWORD flags, LPDWORD threadId) {
     Log("CreateThread(%u,%u)", static_cast<unsigned>(stackSize), static_cast<unsigned>(flags));
     *threadId = 0x99;
     std::lock_guard<std::recursive_mutex> guard(standin::lock);
@@ -333,16 +306,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
     }
     S().threadsCreated++;
     S().lastThreadStart = start;
-    if (S().threadMode == standin::ThreadMode::kRecord) {
-        return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7100 + S().threadsCreated));
-    }
-    standin::liveThreads.push_back(new std::thread([start, parameter] { start(parameter); }));
-    return standin::liveThreads.back();
+    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7100 + S().threadsCreated));
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     Log("WaitForSingleObject(%s,%u)", standin::HandleName(object), static_cast<unsigned>(milliseconds));
-    standin::Join(object, false);
     return WAIT_OBJECT_0;
 }
 

@@ -27,11 +27,6 @@ struct Result {
     DWORD error; // last error set when value is 0
 };
 
-enum class ThreadMode {
-    kRecord, // CreateThread only records the routine (lastThreadStart); the test runs it itself
-    kReal,   // CreateThread starts a real thread; WaitForSingleObject and CloseHandle join it
-};
-
 // Everything a test can script and inspect. Reset() restores these defaults.
 struct Script {
     std::string moduleFileName = "C:\\Sim\\Modules\\Waypost.dll"; // truncated as Windows does
@@ -45,7 +40,6 @@ struct Script {
     std::deque<Result> writeResults;      // WriteFile answers in turn; when empty: finished at once
     std::deque<Result> overlappedResults; // GetOverlappedResult answers in turn; when empty: finished
     UINT_PTR nextTimerId = 0x7001;        // 0: SetTimer fails
-    ThreadMode threadMode = ThreadMode::kRecord;
     bool failCreateThread = false;
     std::function<void(DWORD)> onSleep; // called by Sleep instead of sleeping, when set
     std::atomic<DWORD> tickCount{0};    // GetTickCount
@@ -57,7 +51,7 @@ struct Script {
 
     std::string written;                              // every byte handed to WriteFile, in order
     TIMERPROC lastTimerProc = nullptr;                // the procedure of the last SetTimer
-    LPTHREAD_START_ROUTINE lastThreadStart = nullptr; // the routine of the last CreateThread
+    LPTHREAD_START_ROUTINE lastThreadStart = nullptr; // CreateThread's routine, which the test runs itself
     int threadsCreated = 0;
     DWORD lineFreeTick = 0;      // lineBaud: the tick at which the last byte written has left
     int writesWhileLineBusy = 0; // lineBaud: writes started while an earlier one was still on the line
