@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <string>
 
 #include "module_run.h"
 #include "sentences/output_buffer.h"

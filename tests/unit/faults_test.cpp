@@ -4,7 +4,6 @@
 // frame hook stays prompt, and output resumes as soon as the fault allows (the run's own checks).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 
 #include "module_run.h"
