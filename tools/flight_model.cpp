@@ -93,11 +93,11 @@ double WrapDegrees(double degrees) {
 
 bool ParseRoute(const char* text, Route* route, char* error, size_t errorSize) {
     std::memset(route, 0, sizeof *route);
-    route->startYear = 2025;
-    route->startMonth = 6;
-    route->startDay = 21;
-    route->startHour = 14;
-    route->startMinute = 30;
+    route->start.year = 2025;
+    route->start.month = 6;
+    route->start.day = 21;
+    route->start.hour = 14;
+    route->start.minute = 30;
     int lineNumber = 0;
     const char* cursor = text;
     while (*cursor != '\0') {
@@ -149,12 +149,12 @@ bool ParseRoute(const char* text, Route* route, char* error, size_t errorSize) {
                 return Fail(error, errorSize, lineNumber, "expected: variation DEG (east positive)");
             }
         } else if (std::strcmp(word, "start") == 0) {
-            if (std::sscanf(rest, "%d-%d-%d %d:%d:%d %1s", &route->startYear, &route->startMonth,
-                            &route->startDay, &route->startHour, &route->startMinute, &route->startSecond,
+            if (std::sscanf(rest, "%d-%d-%d %d:%d:%d %1s", &route->start.year, &route->start.month,
+                            &route->start.day, &route->start.hour, &route->start.minute, &route->start.second,
                             extra) != 6 ||
-                route->startMonth < 1 || route->startMonth > 12 || route->startDay < 1 ||
-                route->startDay > 31 || route->startHour > 23 || route->startMinute > 59 ||
-                route->startSecond > 59) {
+                route->start.month < 1 || route->start.month > 12 || route->start.day < 1 ||
+                route->start.day > 31 || route->start.hour > 23 || route->start.minute > 59 ||
+                route->start.second > 59) {
                 return Fail(error, errorSize, lineNumber, "expected: start YYYY-MM-DD HH:MM:SS");
             }
         } else {
@@ -225,13 +225,13 @@ void FlyStep(const Route& route, double seconds, Aircraft* aircraft) {
 }
 
 SimClock ClockAt(const Route& route, double seconds) {
-    const long long start = static_cast<long long>(route.startHour) * 3600 + route.startMinute * 60 +
-                            route.startSecond + static_cast<long long>(std::floor(seconds));
+    const long long start = static_cast<long long>(route.start.hour) * 3600 + route.start.minute * 60 +
+                            route.start.second + static_cast<long long>(std::floor(seconds));
     const int dayOffset = static_cast<int>(start / 86400);
     const int secondOfDay = static_cast<int>(start % 86400);
     SimClock clock;
-    CivilFromDays(DaysFromCivil(route.startYear, route.startMonth, route.startDay) + dayOffset, &clock.year,
-                  &clock.month, &clock.day);
+    CivilFromDays(DaysFromCivil(route.start.year, route.start.month, route.start.day) + dayOffset,
+                  &clock.year, &clock.month, &clock.day);
     clock.dayOfYear = DaysFromCivil(clock.year, clock.month, clock.day) - DaysFromCivil(clock.year, 1, 1);
     clock.hour = secondOfDay / 3600;
     clock.minute = secondOfDay / 60 % 60;

@@ -20,7 +20,9 @@ struct Route {
     double windKt;       // wind speed, knots
     double variationDeg; // magnetic variation, east positive
     // The simulator's clock when the host starts (UTC, no time zone).
-    int startYear, startMonth, startDay, startHour, startMinute, startSecond;
+    struct {
+        int year, month, day, hour, minute, second;
+    } start;
 };
 
 struct Aircraft {

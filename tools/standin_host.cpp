@@ -540,12 +540,7 @@ bool LoadRoute() {
             std::fprintf(stderr, "waypost-host: --start: %s\n", error);
             return false;
         }
-        route.startYear = startOnly.startYear;
-        route.startMonth = startOnly.startMonth;
-        route.startDay = startOnly.startDay;
-        route.startHour = startOnly.startHour;
-        route.startMinute = startOnly.startMinute;
-        route.startSecond = startOnly.startSecond;
+        route.start = startOnly.start;
     }
     return true;
 }
