@@ -46,6 +46,11 @@ extern NavSnapshot navSnapshot;
 constexpr double kAttitudeALimit = 127.0;
 constexpr double kAttitudeBLimit = 119.0;
 
+// Added before a value is truncated to one decimal, so that the truncation rounds to the nearest tenth.
+constexpr double kTenthRounding = 0.05;
+
+constexpr int32_t kMinutesPerDegree = 60;
+
 // Degrees to radians with pi taken as 3.1415927, as the fix and the records compute their angles.
 constexpr double kRadiansPerDegree = 0.01745329277777778;
 

@@ -9,7 +9,6 @@
 namespace {
 
 constexpr int32_t kHundredthsPerMinute = 100;
-constexpr int32_t kMinutesPerDegree = 60;
 
 // The minute fraction rounded half up to hundredths of a minute. A fraction of 0.995' or more rounds to a
 // whole minute and carries into the minutes and degrees, so the line shows the correctly rounded position

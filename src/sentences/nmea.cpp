@@ -7,12 +7,6 @@
 #include "sentences/records.h"
 #include "settings/settings.h"
 
-namespace {
-
-constexpr double kTenthRounding = 0.05;
-
-} // namespace
-
 // $GPGSA,M,3,10,06,04,09,02,07,30,05,,,,,1.6,0.9,1.3*3B
 int32_t AppendGsa(int32_t length) {
     return AppendChecksum(length, FormatAt(length, "$GPGSA,M,3,10,06,04,09,02,07,30,05,,,,,1.6,0.9,1.3"));
