@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The module DLL as the host sees it: PE32 for i386, exactly the two data exports Linkage and ImportTable,
-# and imports from Windows system DLLs only (nothing from MinGW's runtime DLLs).
+# imports from Windows system DLLs only (nothing from MinGW's runtime DLLs), and no SSE instruction, which the
+# processors of the first host generations lack.
 set -uo pipefail
 dll=$1
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
@@ -23,6 +24,12 @@ for name in $imports; do
     esac
 done
 [ -n "$imports" ] || { echo "no imports found"; fail=1; }
+
+sse=$($objdump -d "$dll" | grep -c -E '%xmm|%mm[0-7]')
+if [ "$sse" -ne 0 ]; then
+    echo "$sse instructions use MMX or SSE registers"
+    fail=1
+fi
 
 [ $fail -eq 0 ] && echo "exports: $exports; imports: $imports"
 exit $fail

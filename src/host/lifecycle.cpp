@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "host/linkage.h"
+#include "platform/fpu.h"
 #include "sampling/fix.h"
 #include "settings/settings.h"
 #include "transport/cycle_flags.h"
@@ -102,7 +103,10 @@ void WINAPI FrameHook(DWORD, DWORD) {
     // No sample while the composer may still be reading the last one: dataReady stays 1 until it is done.
     if (sampleRequested.load() != 0 && dataReady.load(std::memory_order_acquire) == 0 &&
         ServicePointer(kRowVariables) != nullptr) {
+        FpuEnvironment hostFpu;
+        EnterModuleFpu(&hostFpu);
         SampleFlightState();
+        LeaveModuleFpu(&hostFpu);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "host/linkage.h"
+#include "platform/fpu.h"
 #include "sampling/calendar.h"
 #include "sampling/requests.h"
 #include "sampling/snapshot.h"
@@ -95,7 +96,7 @@ double DriftCorrectedTrack(double heading, double variation, double groundSpeed,
     if (!(std::fabs(sine) <= 1.0)) {
         return heading;
     }
-    const double drift = std::asin(sine) * kDegreesPerRadian;
+    const double drift = ArcSine(sine) * kDegreesPerRadian;
     double track = heading + (windOnRight ? drift : -drift);
     if (track <= 0.0) {
         track += kFullCircle;

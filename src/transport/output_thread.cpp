@@ -3,6 +3,7 @@
 #include "transport/output_thread.h"
 
 #include "host/linkage.h"
+#include "platform/fpu.h"
 #include "sentences/cycle.h"
 #include "settings/settings.h"
 #include "transport/cycle_flags.h"
@@ -25,6 +26,7 @@ constexpr int32_t kStepMs = 2 * static_cast<int32_t>(kHalfStepMs);
 
 DWORD WINAPI OutputThread(LPVOID) {
     // threadRunning is already 1: the hook sets it before creating the thread.
+    SetThreadFpu();
     const int32_t periodLimit = outputInterval / kStepMs;
     int32_t step = 0;
     while (stopRequested.load() == 0) {

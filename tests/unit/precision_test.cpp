@@ -1,22 +1,25 @@
-// A 3D host may lower the x87 precision control to 24 bits on its thread. The module's double arithmetic is
-// done in SSE2, so the sampler (on the host's thread) and the composer must print the same bytes whatever
-// the control word says. On x86-64 this holds by construction; the 32-bit build is where it is tested.
+// A 3D host may lower the x87 precision (and change the rounding) on its thread. The 32-bit module computes
+// on the x87 unit, so it sets its own control word around the sampler on the host's thread and once on its
+// output thread. Whatever the host leaves, the module prints the same bytes, and the host finds its own
+// control word in place after the frame hook. On x86-64 doubles are computed in SSE; the test still runs.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
+#include "fake_host.h"
+#include "host/lifecycle.h"
 #include "host/linkage.h"
-#include "sampling/fix.h"
 #include "sampling/requests.h"
-#include "sentences/cycle.h"
-#include "sentences/output_buffer.h"
 #include "settings/settings.h"
+#include "transport/cycle_flags.h"
+#include "transport/output_thread.h"
+#include "transport/serial.h"
 #include "win32_standin.h"
 
 namespace {
 
-constexpr uint16_t kPrecisionControl = 0x0300; // x87 control word bits 8-9; 00 is 24-bit single precision
+constexpr uint16_t kLoweredControl = 0x007F; // 24-bit precision, as 3D hosts set it
 
 uint16_t X87ControlWord() {
     uint16_t word;
@@ -28,51 +31,54 @@ void SetX87ControlWord(uint16_t word) {
     __asm__ volatile("fldcw %0" : : "m"(word));
 }
 
-// One sample with values of many significant digits, a crosswind for the drift correction, every record.
-std::string SampleAndCompose() {
-    const double values[kRequestCount] = {
-        5362711.123456,
-        -27384920375213.7,
-        77.77777,
-        -3.3333,
-        1234.5678,
-        0,
-        0,
-        25.25,
-        300.5,
-        13,
-        47,
-        31.9,
-        2026.0,
-        340.0,
-        141.25,
-        -456.789,
-        3.21,
-        351.23,
-        45.67,
-        -33.3,
-        0,
-        1.1,
-    };
-    for (int role = 0; role < kRequestCount; role++) {
-        requestTable[role].value = values[role];
-    }
-    EXPECT_TRUE(ConvertFlightState(4719963));
-    return std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(37)));
-}
+// Host values of many significant digits, with a crosswind for the drift correction; the airspeed, printed
+// in tenths, lies just below a rounding boundary that 24-bit precision would cross.
+// clang-format off
+const double kValues[kRequestCount] = {
+    5362711.123456, -27384920375213.7, 77.77777, -3.3333, 1234.5678, 0, 0, 25.25, 300.5, 13, 47, 31.9, 2026.0,
+    340.0, 141.2499999, -456.789, 3.21, 351.23, 45.67, -33.3, 0, 1.1,
+};
+// clang-format on
 
-TEST(FloatingPoint, LoweredX87PrecisionChangesNoByte) {
+// One sample in a frame hook and one cycle on the output thread, each entered with the host's control
+// word; returns the text written.
+std::string SampleAndWriteOneCycle(uint16_t hostControl) {
     standin::Reset();
     HostGeneration = 1;
     sentenceMask = 0xEFF;
-    const std::string full = SampleAndCompose();
+    fakehost::Install({});
+    fakehost::SetReadyWord(1);
+    fakehost::SetGroundSpeedWord(4719963);
+    for (int role = 0; role < kRequestCount; role++) {
+        fakehost::SetValue(requestTable[role].id, kValues[role]);
+    }
+    portHandle = standin::kDeviceHandle;
+    threadRunning = 1; // the output thread is run below, on this thread
+    sampleRequested = 1;
 
-    const uint16_t saved = X87ControlWord();
-    SetX87ControlWord(static_cast<uint16_t>(saved & ~kPrecisionControl));
-    const std::string lowered = SampleAndCompose();
-    SetX87ControlWord(saved);
+    const uint16_t own = X87ControlWord();
+    SetX87ControlWord(hostControl);
+    FrameHook(0, 0);
+    const uint16_t afterHook = X87ControlWord();
+    SetX87ControlWord(own);
+    EXPECT_EQ(afterHook, hostControl) << "the frame hook left the host another control word";
+    EXPECT_EQ(dataReady.load(), 1);
 
-    EXPECT_EQ(full, lowered);
+    int sleeps = 0;
+    standin::S().onSleep = [&sleeps](DWORD) {
+        if (++sleeps == 2) {
+            stopRequested = 1; // after the mid-step compose of the first step
+        }
+    };
+    SetX87ControlWord(hostControl);
+    OutputThread(nullptr);
+    SetX87ControlWord(own);
+    return standin::S().written;
+}
+
+TEST(FloatingPoint, HostControlWordChangesNoByteAndIsKept) {
+    const std::string full = SampleAndWriteOneCycle(X87ControlWord());
+    EXPECT_EQ(SampleAndWriteOneCycle(kLoweredControl), full);
     EXPECT_GT(full.size(), 600u) << full;
 }
 
