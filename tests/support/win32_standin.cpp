@@ -98,6 +98,11 @@ std::vector<std::string> CallsOf(std::initializer_list<const char*> names) {
     return selected;
 }
 
+std::string Written() {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    return script.written;
+}
+
 int CountCalls(const std::string& line) {
     const std::vector<std::string> calls = Calls();
     return static_cast<int>(std::count(calls.begin(), calls.end(), line));
@@ -211,6 +216,7 @@ BOOL WINAPI ClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT stat) {
 }
 
 BOOL WINAPI WriteFile(HANDLE, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
+    S().waitsInFrame += S().inFrame ? 1 : 0;
     Log("WriteFile(%u%s)", static_cast<unsigned>(length),
         overlapped != nullptr && overlapped->hEvent != nullptr ? ",event" : "");
     if (S().record) {
@@ -310,12 +316,14 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    S().waitsInFrame += S().inFrame ? 1 : 0;
     Log("WaitForSingleObject(%s,%u)", standin::HandleName(object), static_cast<unsigned>(milliseconds));
     return WAIT_OBJECT_0;
 }
 
 // Sleep(0), a yield, is not logged: shut-down polls with it.
 void WINAPI Sleep(DWORD milliseconds) {
+    S().waitsInFrame += S().inFrame ? 1 : 0;
     if (milliseconds != 0) {
         Log("Sleep(%u)", static_cast<unsigned>(milliseconds));
     }

@@ -47,7 +47,8 @@ struct Script {
     // progress until its bytes' line time has passed on tickCount; writeResults and overlappedResults are
     // then not used.
     DWORD lineBaud = 0;
-    bool record = true; // false: calls are not logged nor bytes kept, so answering allocates nothing
+    bool record = true;   // false: calls are not logged nor bytes kept, so answering allocates nothing
+    bool inFrame = false; // set by a test around its frame hook calls
 
     std::string written;                              // every byte handed to WriteFile, in order
     TIMERPROC lastTimerProc = nullptr;                // the procedure of the last SetTimer
@@ -55,6 +56,7 @@ struct Script {
     int threadsCreated = 0;
     DWORD lineFreeTick = 0;      // lineBaud: the tick at which the last byte written has left
     int writesWhileLineBusy = 0; // lineBaud: writes started while an earlier one was still on the line
+    int waitsInFrame = 0;        // Sleep, WaitForSingleObject or WriteFile calls while inFrame
 };
 
 Script& S();
@@ -67,6 +69,8 @@ void Reset();
 std::vector<std::string> Calls();
 // Only the lines whose function name is one of the names given.
 std::vector<std::string> CallsOf(std::initializer_list<const char*> names);
+// Every byte handed to WriteFile so far; safe to read while threads run.
+std::string Written();
 // How often the log holds this exact line.
 int CountCalls(const std::string& line);
 void ClearCalls();

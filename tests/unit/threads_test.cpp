@@ -1,11 +1,13 @@
 // The module on real threads, for ThreadSanitizer: the host's thread calls the frame hook (which samples)
 // while the output thread composes and writes. A compose that read the snapshot while the sampler rewrote it
 // shows up as a race, or as a sentence whose hour, minute and second differ. Under write faults too, the
-// frame hook never waits for the thread, and shut-down ends it promptly whatever state the write is in.
+// frame hook never waits for the thread, and shut-down ends it whatever state the write is in. The run lasts
+// until enough output has come (or the thread has made its steps), within a generous bound, so the outcome
+// does not depend on the machine's speed.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <future>
 #include <thread>
 
@@ -14,9 +16,27 @@
 namespace {
 
 using std::chrono::microseconds;
-constexpr int kTimeScale = 10; // simulated milliseconds per real millisecond
+constexpr int kTimeScale = 10;        // simulated milliseconds per real millisecond
+constexpr int kHalfStepsAtLeast = 80; // 40 steps: 20 periods at Interval 100
+constexpr auto kBound = std::chrono::seconds(60);
 
-TEST(ThreadsTest, EverySentenceFromOneWholeSampleAndShutDownPromptUnderEveryFault) {
+// Lines (CR LF ended) of text.
+size_t CountLines(const std::string& text) {
+    size_t lines = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) {
+        ++lines;
+    }
+    return lines;
+}
+
+std::string EverythingSent() {
+    std::string text = standin::Written();
+    for (const std::string& sent : fakehost::RelayTexts()) {
+        text += sent;
+    }
+    return text;
+}
+TEST(ThreadsTest, EverySentenceFromOneWholeSampleAndShutDownUnderEveryFault) {
     const standin::Result refused = {FALSE, 5}, started = {FALSE, ERROR_IO_PENDING}, gone = {FALSE, 1167};
     // A slow host (a frame every 170 simulated ms) often serves a request late in its period, so that the
     // sample is composed after the next request is up, and the next frame follows that compose.
@@ -58,51 +78,50 @@ TEST(ThreadsTest, EverySentenceFromOneWholeSampleAndShutDownPromptUnderEveryFaul
         modulerun::RunSetup setup;
         setup.port = c.port;
         setup.services.relaySendEntry = c.sendEntry;
-        setup.script = [&c] {
+        std::atomic<int> halfSteps{0};
+        setup.script = [&c, &halfSteps] {
             standin::S().lineBaud = c.lineBaud;
             standin::S().writeResults.assign(c.writes.begin(), c.writes.end());
             standin::S().overlappedResults.assign(c.polls.begin(), c.polls.end());
-            standin::S().onSleep = [](DWORD ms) {
-                ms == 0 ? std::this_thread::yield()
-                        : std::this_thread::sleep_for(microseconds(ms * 1000 / kTimeScale));
+            standin::S().onSleep = [&halfSteps](DWORD ms) {
+                if (ms == 0) {
+                    std::this_thread::yield();
+                    return;
+                }
+                std::this_thread::sleep_for(microseconds(ms * 1000 / kTimeScale));
+                ++halfSteps;
             };
         };
         ASSERT_NE(modulerun::Start(setup), 0u);
         std::thread output; // the output thread, started as CreateThread would once the hook has created it
-        modulerun::Slowest hookMs;
         const auto start = std::chrono::steady_clock::now();
-        for (int frame = 0; std::chrono::steady_clock::now() - start < std::chrono::milliseconds(600);
-             ++frame) {
+        for (int frame = 0; std::chrono::steady_clock::now() - start < kBound; ++frame) {
             for (uint32_t clockId : {0x05u, 0x06u, 0x07u}) {
                 fakehost::SetValue(clockId, static_cast<double>((frame / 3) % 24));
             }
-            const auto before = std::chrono::steady_clock::now();
-            standin::S().tickCount = static_cast<DWORD>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(before - start).count() * kTimeScale);
+            standin::S().tickCount = static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                            std::chrono::steady_clock::now() - start)
+                                                            .count() *
+                                                        kTimeScale);
             FrameHook(0, 0);
             if (!output.joinable() && standin::S().threadsCreated == 1) {
                 output = std::thread([] { standin::S().lastThreadStart(nullptr); });
             }
-            hookMs.Add(
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count());
+            if (frame % 16 == 0 && halfSteps >= kHalfStepsAtLeast &&
+                CountLines(EverythingSent()) >= c.atLeast) {
+                break;
+            }
             std::this_thread::sleep_for(c.frameGap);
         }
-        const auto deinitStart = std::chrono::steady_clock::now();
         std::future<void> shutDown = std::async(std::launch::async, [] { ModuleDeinit(); });
-        if (shutDown.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        if (shutDown.wait_for(kBound) != std::future_status::ready) {
             ADD_FAILURE() << "shut-down hangs";
             std::abort(); // the module's thread cannot be left behind safely
         }
         output.join(); // at once: shut-down has seen the thread leave its loop
-        const double deinitMs =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - deinitStart).count();
-        std::printf("[ measured ] %s: slowest frame hooks %.3f and %.3f ms, shut-down %.1f ms\n", c.name,
-                    hookMs.first, hookMs.second, deinitMs);
-        EXPECT_LT(hookMs.second, modulerun::kPromptMs);
-        EXPECT_LT(deinitMs, 1000.0);
         EXPECT_EQ(threadRunning.load(), 0);
         EXPECT_EQ(standin::S().threadsCreated, 1);
-        EXPECT_GE(standin::CountCalls("Sleep(50)"), 40) << "the thread ran";
+        EXPECT_GE(halfSteps.load(), kHalfStepsAtLeast) << "the thread ran";
         EXPECT_EQ(standin::S().writesWhileLineBusy, 0);
         EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), c.port == std::string("COM1"));
         const std::vector<std::string> joins = standin::CallsOf({"WaitForSingleObject", "CloseHandle"});
@@ -110,10 +129,7 @@ TEST(ThreadsTest, EverySentenceFromOneWholeSampleAndShutDownPromptUnderEveryFaul
             std::vector<std::string>(joins.end() - 2, joins.end()),
             std::vector<std::string>({"WaitForSingleObject(thread,4294967295)", "CloseHandle(thread)"}));
 
-        std::string text = standin::S().written;
-        for (const std::string& sent : fakehost::RelayTexts()) {
-            text += sent;
-        }
+        const std::string text = EverythingSent();
         size_t lines = 0;
         for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2, ++lines) {
             const std::string line = text.substr(at, end - at);
@@ -124,7 +140,7 @@ TEST(ThreadsTest, EverySentenceFromOneWholeSampleAndShutDownPromptUnderEveryFaul
             EXPECT_EQ(line[line.size() - 3], '*') << line;
         }
         EXPECT_TRUE(text.empty() || text.size() - text.rfind("\r\n") == 2u) << "every text ends its line";
-        EXPECT_GE(lines, c.atLeast);
+        EXPECT_GE(lines, c.atLeast) << "within " << kBound.count() << " s";
     }
 }
 
