@@ -47,7 +47,8 @@ const char kUsage[] =
     "  --run S          seconds from ModuleInit to ModuleDeinit (default 90)\n"
     "  --linger S       keep the message loop running S s after the module is unloaded (default 0)\n"
     "  --route FILE     route to fly (default: the built-in route, tools/routes/default.route)\n"
-    "  --start TIME     the simulator's clock at start, \"YYYY-MM-DD HH:MM:SS\" (default: the route's)\n"
+    "  --start TIME     the simulator's clock when the module starts, \"YYYY-MM-DD HH:MM:SS\"\n"
+    "                   (default: the route's)\n"
     "  --log FILE       JSON-lines log: what was served at each sample, relay texts, lifecycle events\n"
     "  --echo           print every text the relay receives\n"
     "  --help           this text\n"
@@ -686,7 +687,8 @@ void LogSample(const Aircraft& flown) {
 void RunFrame(double now, double seconds) {
     ++frames;
     FlyStep(route, seconds, &aircraft);
-    simClock = ClockAt(route, now);
+    // The simulator's clock starts with the module, however long the process took to get there.
+    simClock = ClockAt(route, now - moduleInitAt);
     const uint32_t groundSpeedWord = static_cast<uint32_t>(aircraft.groundSpeedKt * kMsPerKnot * 65536.0);
     const uint32_t readyWord = moduleInitAt >= 0.0 && now - moduleInitAt >= options.readyAfter ? 1 : 0;
     std::memcpy(globalData + kGroundSpeedWordOffset, &groundSpeedWord, sizeof groundSpeedWord);
