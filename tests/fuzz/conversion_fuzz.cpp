@@ -54,6 +54,9 @@ const Range kSaneRanges[kRequestCount] = {
     {0.0, 6.283185},           // magnetic track, radians
 };
 constexpr uint32_t kSaneGroundSpeedWord = 64000000; // about 1898 knots
+// A west variation of a hair (-2.8e-14 degrees) folds to 0.05 plus a rounding error below zero; the text
+// still reads "0.0,W". The promised range holds up to the last bits of the arithmetic.
+constexpr double kRoundingAllowance = 1e-9;
 
 bool IsNaN(double value) {
     return value != value;
@@ -73,7 +76,7 @@ bool SnapshotInRange(const NavSnapshot& s, bool sixDecimals) {
            s.groundSpeedKmh >= 0.0926 && s.trackTrue >= 0.0 && s.trackTrue <= 360.0 &&
            s.trackMagnetic >= 0.0 && s.trackMagnetic <= 360.0 && s.headingMagnetic >= 0.0 &&
            s.headingMagnetic <= 360.0 && (s.magVariationSide == 'E' || s.magVariationSide == 'W') &&
-           s.magVariation > -0.05 && s.magVariation <= 180.0 && s.attitudeA127 >= -127.0 &&
+           s.magVariation > -0.05 - kRoundingAllowance && s.magVariation <= 180.0 && s.attitudeA127 >= -127.0 &&
            s.attitudeA127 <= 127.0 && s.attitudeB119 >= -119.0 && s.attitudeB119 <= 119.0 &&
            s.bankDegrees > -180.0 && s.bankDegrees <= 180.0 && s.pitchDegrees > -180.0 &&
            s.pitchDegrees <= 180.0;
