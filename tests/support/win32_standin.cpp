@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "module_state.h"
+#include "platform/fpu.h"
 
 namespace standin {
 
@@ -79,6 +80,9 @@ void Reset() {
     }
     lastError = 0;
     ResetModuleState();
+    // Tests call the module's inner functions on their own thread, which then plays the module's threads
+    // and computes as they do (the Windows C runtime starts programs in 64-bit x87 precision).
+    SetThreadFpu();
 }
 
 std::vector<std::string> Calls() {

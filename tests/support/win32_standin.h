@@ -62,7 +62,8 @@ struct Script {
 Script& S();
 
 // Clears the call log and the INI files, restores every script default and the module's process-wide state
-// to its load values (as if the library had just been loaded).
+// to its load values (as if the library had just been loaded), and sets the module's floating-point state
+// on the calling thread.
 void Reset();
 
 // The call log, one line per call, such as "PurgeComm(0xF)"; safe to read while threads run.
