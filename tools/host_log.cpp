@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include <windows.h>
+#include "platform/win32.h"
 
 namespace {
 

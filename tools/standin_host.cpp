@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <windows.h>
+#include "platform/win32.h"
 
 #include <mmsystem.h>
 

@@ -2,7 +2,7 @@
 // counts them before loading the module and after unloading it, to see that no module thread was left.
 #pragma once
 
-#include <windows.h>
+#include "platform/win32.h"
 
 #include <tlhelp32.h>
 

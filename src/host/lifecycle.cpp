@@ -5,12 +5,22 @@
 #include <cstring>
 
 #include "host/linkage.h"
+#include "host/log.h"
 #include "platform/fpu.h"
 #include "sampling/fix.h"
+#include "sentences/cycle.h"
+#include "settings/network_settings.h"
 #include "settings/settings.h"
 #include "transport/cycle_flags.h"
+#include "transport/network.h"
 #include "transport/output_thread.h"
 #include "transport/serial.h"
+#include "transport/writer.h"
+
+#ifndef WAYPOST_VERSION
+#define WAYPOST_VERSION "unknown"
+#endif
+const char kModuleVersion[] = WAYPOST_VERSION;
 
 // Host's thread only, as declared.
 char settingsPath[MAX_PATH];
@@ -19,6 +29,7 @@ HANDLE threadHandle = nullptr;
 UINT_PTR startTimerId = 0;
 int32_t hookServiceRow = kRowHook;
 int32_t moduleStopped = 0;
+uint32_t threadStartFailures = 0;
 
 static const char kSettingsExtension[] = ".ini";
 
@@ -41,17 +52,50 @@ static bool BuildSettingsPath(void) {
     return true;
 }
 
+// Shut-down, once the output thread has ended: what each part did while the module ran.
+static void LogSummary(void) {
+    LogLine(
+        "summary: %u samples taken, %u dropped for a printed value that is not a number, %u while the host "
+        "was not ready; %u cycles",
+        samplesTaken, samplesDropped, samplesWaiting, cycleCount);
+    LogLineSummary();
+    LogNetworkSummary();
+}
+
+static void LogHost(void) {
+    LogLine("Waypost %s, settings %s", kModuleVersion, settingsPath);
+    if (hostWindowClass[0] == '\0') {
+        LogLine("host generation 0: no window of class FS...MAIN in this process");
+    } else {
+        LogLine("host generation %d from the main window, class \"%s\", title \"%s\"",
+                static_cast<int>(HostGeneration), hostWindowClass, hostWindowTitle);
+    }
+}
+
 UINT_PTR WINAPI ModuleInit(void) {
     // A truncated path would read and create a settings file somewhere else: stay idle instead.
     if (!BuildSettingsPath()) {
         return 0;
     }
-    if (!LoadSettings(settingsPath)) {
+    OpenLogIfWanted(settingsPath);
+    LogHost();
+    const BOOL lineReady = LoadSettings(settingsPath);
+    LoadNetworkSettings(settingsPath);
+    LogSettings();
+    // A serial line that does not open leaves the network outputs to run alone.
+    const int32_t networkReady = OpenNetworkOutputs();
+    if (!lineReady && networkReady == 0) {
+        LogLine("no output can run: the module stays idle");
         return 0;
     }
     // Without a window the timer's message goes to this thread's queue; the host's message loop
     // dispatches it to StartTimerProc.
     startTimerId = SetTimer(nullptr, 0, kStartDelayMs, StartTimerProc);
+    if (startTimerId == 0) {
+        LogLine("no start timer: %s; the module stays idle", ErrorText(GetLastError()));
+    } else {
+        LogLine("outputs ready; the frame hook is registered in %u s", kStartDelayMs / 1000);
+    }
     return startTimerId;
 }
 
@@ -81,12 +125,14 @@ void CALLBACK StartTimerProc(HWND window, UINT, UINT_PTR timerId, DWORD) {
     }
     const void* table = ServicePointer(service->row);
     if (table == nullptr) {
-        // Neither hook service is there: the module stays idle.
+        LogLine("the host has filled neither hook service: the module stays idle");
         return;
     }
     CallHookService(table, service->registerEntry);
     hookServiceRow = service->row;
     hookRegistered = 1;
+    LogLine("frame hook registered through service 0x%04X, entry %d",
+            static_cast<unsigned>(ImportTable[service->row].id), service->registerEntry);
 }
 
 void WINAPI FrameHook(DWORD, DWORD) {
@@ -97,6 +143,7 @@ void WINAPI FrameHook(DWORD, DWORD) {
         DWORD threadId; // unused, but Windows 9x will not create a thread without it
         threadHandle = CreateThread(nullptr, 0, OutputThread, nullptr, 0, &threadId);
         if (threadHandle == nullptr) {
+            threadStartFailures++;  // reported by the thread once it runs
             threadRunning.store(0); // tried again at the next frame
         }
     }
@@ -131,8 +178,10 @@ void WINAPI ModuleDeinit(void) {
     }
     if (threadHandle != nullptr) {
         // The thread has left its loop; wait until it has left the module's code as well, so the library
-        // can be unloaded.
-        WaitForSingleObject(threadHandle, INFINITE);
+        // can be unloaded. Bounded: a host that shuts the module down from its own library detach holds
+        // the loader lock, which the ending thread needs, and an endless wait would deadlock it. The thread
+        // has only its return left to run by now.
+        WaitForSingleObject(threadHandle, kThreadEndWaitMs);
         CloseHandle(threadHandle);
         threadHandle = nullptr;
     }
@@ -140,4 +189,8 @@ void WINAPI ModuleDeinit(void) {
     if (portHandle != INVALID_HANDLE_VALUE) {
         CloseSerialPort(portHandle);
     }
+    LogSummary();
+    CloseNetworkOutputs();
+    LogLine("shut down after %u s", static_cast<unsigned>((GetTickCount() - loadTick) / 1000));
+    CloseLog();
 }

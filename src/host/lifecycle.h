@@ -5,7 +5,9 @@
 
 #include "platform/win32.h"
 
-constexpr UINT kStartDelayMs = 25000; // the host needs this long before its services may be used
+constexpr UINT kStartDelayMs = 25000;    // the host needs this long before its services may be used
+constexpr DWORD kThreadEndWaitMs = 1000; // shut-down's wait for the output thread's last instructions
+extern const char kModuleVersion[];      // from git describe at build time
 
 // The INI file beside the library; written by ModuleInit, read by LoadSettings.
 extern char settingsPath[MAX_PATH];
@@ -19,6 +21,9 @@ extern UINT_PTR startTimerId;
 extern int32_t hookServiceRow;
 // 1 once shut-down has begun: a late timer message or frame starts nothing; host's thread only.
 extern int32_t moduleStopped;
+// Thread creations that failed (each retried at the next frame); written on the host's thread before the
+// thread that reports them is created.
+extern uint32_t threadStartFailures;
 
 UINT_PTR WINAPI ModuleInit(void);
 void CALLBACK StartTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD time);

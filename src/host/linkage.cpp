@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/lifecycle.h"
+#include "host/log.h"
 
 extern "C" {
 // Read by the host after loading; only the version word is rewritten, at attach.
@@ -25,8 +26,9 @@ ServiceImport ImportTable[kImportRowCount] = {
 int32_t HostGeneration = 0;
 // Recorded at every DllMain notification; read by ModuleInit.
 HINSTANCE moduleInstance = nullptr;
-
-constexpr int kWindowTextSize = 256; // bytes, terminator included
+// Written at attach, read by the start-up log.
+char hostWindowClass[kWindowTextSize];
+char hostWindowTitle[kWindowTextSize];
 
 void* ServicePointer(ImportRow row) {
     // The host may fill a row from its own thread at a time of its choosing.
@@ -72,11 +74,13 @@ static BOOL CALLBACK DetectionTest(HWND window, LPARAM) {
     if (std::strncmp(text, "FS", 2) != 0 || !EndsWith(text, "MAIN")) {
         return TRUE;
     }
+    std::memcpy(hostWindowClass, text, sizeof hostWindowClass);
     // An unreadable title counts as one that names no year.
     if (GetWindowTextA(window, text, kWindowTextSize) <= 0) {
         text[0] = '\0';
     }
     text[kWindowTextSize - 1] = '\0';
+    std::memcpy(hostWindowTitle, text, sizeof hostWindowTitle);
     HostGeneration = GenerationFromTitle(text);
     return FALSE;
 }
@@ -93,6 +97,7 @@ void DetectHostGeneration(void) {
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     moduleInstance = instance;
     if (reason == DLL_PROCESS_ATTACH) {
+        loadTick = GetTickCount();
         DetectHostGeneration();
     }
     return TRUE;

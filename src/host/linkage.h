@@ -15,6 +15,11 @@ extern ServiceImport ImportTable[kImportRowCount];
 extern int32_t HostGeneration;
 // The library's own handle, recorded at every DllMain notification.
 extern HINSTANCE moduleInstance;
+constexpr int kWindowTextSize = 256; // bytes, terminator included
+// The main window that decided HostGeneration, for the log: class and title, empty when none matched.
+// Written once at attach.
+extern char hostWindowClass[kWindowTextSize];
+extern char hostWindowTitle[kWindowTextSize];
 
 // The pointer of one ImportTable row as the host has it now (0 when absent).
 void* ServicePointer(ImportRow row);

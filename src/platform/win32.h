@@ -11,10 +11,14 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// Winsock 2 before windows.h, which would otherwise bring the old Winsock header.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #else
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -70,8 +74,13 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 #define GENERIC_READ 0x80000000U
 #define GENERIC_WRITE 0x40000000U
+#define FILE_SHARE_READ 0x00000001
+#define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_FLAG_OVERLAPPED 0x40000000U
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
 
 #define PURGE_TXABORT 0x0001
 #define PURGE_RXABORT 0x0002
@@ -81,6 +90,8 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define SETDTR 5
 
 #define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_ACCESS_DENIED 5
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_IO_INCOMPLETE 996
 #define ERROR_IO_PENDING 997
@@ -160,6 +171,8 @@ BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD tr
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD error);
 BOOL WINAPI CloseHandle(HANDLE object);
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD message, DWORD language, LPSTR buffer,
+                            DWORD size, va_list* arguments);
 
 // kernel32: other
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer,
@@ -181,5 +194,63 @@ int WINAPI GetWindowTextA(HWND window, LPSTR buffer, int size);
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT period, TIMERPROC callback);
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
 int wsprintfA(LPSTR buffer, LPCSTR format, ...) __attribute__((format(printf, 2, 3)));
+
+// ws2_32: Winsock 2, IPv4 only
+typedef UINT_PTR SOCKET;
+typedef unsigned short u_short;
+typedef unsigned long u_long; // as <winsock2.h> and glibc both declare it
+
+#define INVALID_SOCKET (~static_cast<SOCKET>(0))
+#define SOCKET_ERROR (-1)
+#define AF_INET 2
+#define SOCK_STREAM 1
+#define SOCK_DGRAM 2
+#define IPPROTO_TCP 6
+#define IPPROTO_UDP 17
+#define SOL_SOCKET 0xffff
+#define SO_BROADCAST 0x0020
+#define SOMAXCONN 0x7fffffff
+#define FIONBIO (-2147195266L) // 0x8004667E, as <winsock2.h> has it
+#define WSAEWOULDBLOCK 10035
+#define WSAEADDRINUSE 10048
+#define WSAECONNRESET 10054
+#define MAKEWORD(low, high) static_cast<WORD>((low) | ((high) << 8))
+
+struct in_addr {
+    u_long s_addr;
+};
+struct sockaddr {
+    u_short sa_family;
+    char sa_data[14];
+};
+struct sockaddr_in {
+    short sin_family;
+    u_short sin_port;
+    struct in_addr sin_addr;
+    char sin_zero[8];
+};
+typedef struct WSAData {
+    WORD wVersion;
+    WORD wHighVersion;
+    char szDescription[257];
+    char szSystemStatus[129];
+    unsigned short iMaxSockets;
+    unsigned short iMaxUdpDg;
+    char* lpVendorInfo;
+} WSADATA, *LPWSADATA;
+
+int WINAPI WSAStartup(WORD version, LPWSADATA data);
+int WINAPI WSACleanup(void);
+int WINAPI WSAGetLastError(void);
+SOCKET WINAPI socket(int family, int type, int protocol);
+int WINAPI closesocket(SOCKET s);
+int WINAPI ioctlsocket(SOCKET s, long command, u_long* argument);
+int WINAPI setsockopt(SOCKET s, int level, int name, const char* value, int length);
+int WINAPI bind(SOCKET s, const struct sockaddr* address, int length);
+int WINAPI listen(SOCKET s, int backlog);
+SOCKET WINAPI accept(SOCKET s, struct sockaddr* address, int* length);
+int WINAPI send(SOCKET s, const char* data, int length, int flags);
+int WINAPI sendto(SOCKET s, const char* data, int length, int flags, const struct sockaddr* to, int toLength);
+int WINAPI recv(SOCKET s, char* data, int length, int flags);
 
 #endif

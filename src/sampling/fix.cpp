@@ -8,6 +8,7 @@
 #include "sampling/calendar.h"
 #include "sampling/requests.h"
 #include "sampling/snapshot.h"
+#include "settings/network_settings.h"
 #include "settings/settings.h"
 #include "transport/cycle_flags.h"
 
@@ -18,6 +19,7 @@ constexpr double kInverseLatitudeUnits = 9.998250306196415e-08; // 1 / 10001750 
 constexpr double kQuarterCircle = 90.0;
 constexpr double kInverseLongitudeUnits = 3.552713678800501e-15; // 2^-48 units per full circle
 constexpr double kInverseSpeedUnits = 8.239086966792657e-09;     // 1 / (65536 * 1852): 1/65536 m/s to nm/s
+constexpr double kGroundSpeedUnit = 1.0 / 65536.0;               // metres per second
 constexpr double kSecondsPerHour = 3600.0;
 constexpr double kFeetPerMinutePerMetrePerSecond = 196.8504;
 constexpr double kVerticalSpeedUnit = 0.00390625; // 1/256 metre per second
@@ -30,13 +32,30 @@ constexpr double kFullCircle = 360.0;
 constexpr double kHalfCircle = 180.0;
 constexpr int32_t kYearsPerCentury = 100;
 
-// The value of a role, noting in *finite whether every value used so far is a real number.
+// The selected records that print each value that not every record needs.
+constexpr SentenceMask kAltitudeRecords =
+    kSentenceGga | kSentencePgrmz | kSentenceAv400 | kSentenceGtext | kSentenceRpy;
+constexpr SentenceMask kDateRecords = kSentenceRmc | kSentenceGtext;
+
+// The value of a role, noting in *finite whether every value used so far is a real number. The position,
+// clock, speed and tracks depend on these.
 double UsedValue(RequestRole role, bool* finite) {
     const double value = RequestValue(role);
     if (!std::isfinite(value)) {
         *finite = false;
     }
     return value;
+}
+
+// A value that only some outputs print: when none of the selected ones does, one that is not a real number
+// is taken as 0, so that it cannot stop the outputs that do not show it.
+double PrintedValue(RequestRole role, bool printed, bool* finite) {
+    const double value = RequestValue(role);
+    if (std::isfinite(value)) {
+        return value;
+    }
+    *finite = *finite && !printed;
+    return 0.0;
 }
 
 // Whole degrees, whole minutes and the fraction of the minute in units of 1/scale minute, each truncated.
@@ -115,11 +134,14 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
     bool finite = true;
     NavSnapshot s = navSnapshot;
     const double scale = sixDecimalMinutes ? kMillionthsScale : kTenThousandthsScale;
+    const bool fixFeed = NetworkHasKind(kNetworkXgps) || NetworkHasKind(kNetworkGdl90);
+    const bool attitudeFeed = (sentenceMask & kSentenceRpy) || fixFeed;
 
     const double latitude = UsedValue(kLatitude, &finite);
     s.latHemisphere = latitude >= 0.0 ? 'N' : 'S';
-    SplitDegrees(std::fabs(latitude) * kQuarterCircle * kInverseLatitudeUnits, scale, &s.latDegrees,
-                 &s.latMinutes, &s.latMinuteFraction);
+    const double latitudeMagnitude = std::fabs(latitude) * kQuarterCircle * kInverseLatitudeUnits;
+    SplitDegrees(latitudeMagnitude, scale, &s.latDegrees, &s.latMinutes, &s.latMinuteFraction);
+    s.latitudeDegrees = latitude >= 0.0 ? latitudeMagnitude : -latitudeMagnitude;
 
     // 180 degrees west counts as 180 east.
     double longitude = UsedValue(kLongitude, &finite) * kFullCircle * kInverseLongitudeUnits;
@@ -132,21 +154,26 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
         longitude = kFullCircle - longitude;
     }
     SplitDegrees(longitude, scale, &s.lonDegrees, &s.lonMinutes, &s.lonMinuteFraction);
+    s.longitudeDegrees = s.lonHemisphere == 'E' ? longitude : -longitude;
 
     s.timeHours = TruncateToInt32(UsedValue(kClockHour, &finite));
     s.timeMinutes = TruncateToInt32(UsedValue(kClockMinute, &finite));
     s.timeSeconds = TruncateToInt32(UsedValue(kClockSecond, &finite));
 
     const double knots = static_cast<double>(groundSpeedWord) * kSecondsPerHour * kInverseSpeedUnits;
-    s.airspeedValue = UsedValue(kAirspeed, &finite);
-    s.verticalSpeedFpm =
-        UsedValue(kVerticalSpeed, &finite) * kFeetPerMinutePerMetrePerSecond * kVerticalSpeedUnit;
+    s.groundSpeedMs = static_cast<double>(groundSpeedWord) * kGroundSpeedUnit;
+    // The attitude sentence and the GDL 90 feed print airspeed and vertical speed.
+    const bool motionFeed = (sentenceMask & kSentenceRpy) || NetworkHasKind(kNetworkGdl90);
+    s.airspeedValue = PrintedValue(kAirspeed, motionFeed, &finite);
+    s.verticalSpeedFpm = PrintedValue(kVerticalSpeed, motionFeed, &finite) * kFeetPerMinutePerMetrePerSecond *
+                         kVerticalSpeedUnit;
 
     if (HostGeneration != 0) {
-        s.attitudeA127 = Clamp(UsedValue(kAttitudeA, &finite), kAttitudeALimit);
-        s.attitudeB119 = Clamp(UsedValue(kAttitudeB, &finite), kAttitudeBLimit);
-        s.bankDegrees = FoldAngle(UsedValue(kBankAngle, &finite));
-        s.pitchDegrees = FoldAngle(UsedValue(kPitchAngle, &finite));
+        const bool rpy = (sentenceMask & kSentenceRpy) != 0;
+        s.attitudeA127 = Clamp(PrintedValue(kAttitudeA, rpy, &finite), kAttitudeALimit);
+        s.attitudeB119 = Clamp(PrintedValue(kAttitudeB, rpy, &finite), kAttitudeBLimit);
+        s.bankDegrees = FoldAngle(PrintedValue(kBankAngle, attitudeFeed, &finite));
+        s.pitchDegrees = FoldAngle(PrintedValue(kPitchAngle, attitudeFeed, &finite));
     }
 
     // The variation as a bearing, 0 to below 360.
@@ -164,6 +191,7 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
     if (heading == 0.0) {
         heading = kFullCircle;
     }
+    s.headingTrue = heading;
     s.headingMagnetic = heading - variation;
     if (s.headingMagnetic < 0.0) {
         s.headingMagnetic += kFullCircle;
@@ -186,11 +214,14 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
         s.magVariationSide = 'W';
         s.magVariation = kFullCircle - s.magVariation;
     }
-    s.altitudeMetres = UsedValue(kAltitude, &finite) + kTenthRounding;
+    s.altitudeMetres =
+        PrintedValue(kAltitude, (sentenceMask & kAltitudeRecords) || fixFeed, &finite) + kTenthRounding;
 
-    const int32_t year = TruncateToInt32(UsedValue(kClockYear, &finite));
+    const bool datePrinted = (sentenceMask & kDateRecords) != 0;
+    const int32_t year = TruncateToInt32(PrintedValue(kClockYear, datePrinted, &finite));
     s.dateYear2 = year % kYearsPerCentury;
-    DayOfYearToDate(TruncateToInt32(UsedValue(kClockDayOfYear, &finite)), year, &s.dateMonth, &s.dateDay);
+    DayOfYearToDate(TruncateToInt32(PrintedValue(kClockDayOfYear, datePrinted, &finite)), year, &s.dateMonth,
+                    &s.dateDay);
 
     if (!finite) {
         return false;
@@ -199,6 +230,11 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
     return true;
 }
 
+// Host's thread only, read at shut-down.
+uint32_t samplesTaken = 0;
+uint32_t samplesDropped = 0;
+uint32_t samplesWaiting = 0;
+
 // Stops before touching the host when a service it needs is absent, or while a generation-0 host is not
 // ready; sampling resumes with the next request.
 void SampleFlightState(void) {
@@ -206,15 +242,16 @@ void SampleFlightState(void) {
     dataReady.store(0);
     const void* globalData = ServicePointer(kRowGlobalData);
     const void* variableService = ServicePointer(kRowVariables);
-    if (globalData == nullptr || variableService == nullptr) {
-        return;
-    }
-    if (HostGeneration == 0 && HostWord(globalData, kReadyWordOffset) == 0) {
+    if (globalData == nullptr || variableService == nullptr ||
+        (HostGeneration == 0 && HostWord(globalData, kReadyWordOffset) == 0)) {
+        samplesWaiting++;
         return;
     }
     RegisterAndReadVariables(variableService);
     if (!ConvertFlightState(HostWord(globalData, kGroundSpeedWordOffset))) {
+        samplesDropped++;
         return;
     }
+    samplesTaken++;
     dataReady.store(1, std::memory_order_release);
 }

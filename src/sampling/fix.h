@@ -10,3 +10,9 @@ void SampleFlightState(void);
 // The conversion alone: from the request table's values and the global block's ground-speed word into
 // navSnapshot. Returns false, changing nothing, when a value it uses is not finite.
 bool ConvertFlightState(uint32_t groundSpeedWord);
+
+// Host's thread only, read at shut-down: samples completed, dropped for a value that is not a number, and
+// not taken for want of a service or of a ready host.
+extern uint32_t samplesTaken;
+extern uint32_t samplesDropped;
+extern uint32_t samplesWaiting;

@@ -38,6 +38,12 @@ struct NavSnapshot {
     double attitudeB119;
     double bankDegrees;
     double pitchDegrees;
+
+    // Full-precision values for the network formats.
+    double latitudeDegrees;  // north positive
+    double longitudeDegrees; // east positive, above -180 up to 180
+    double headingTrue;      // degrees, above 0 up to 360
+    double groundSpeedMs;    // metres per second, no offset
 };
 
 extern NavSnapshot navSnapshot;
@@ -67,4 +73,18 @@ inline int32_t TruncateToInt32(double value) {
         return INT32_MIN;
     }
     return static_cast<int32_t>(value);
+}
+
+// Double to the nearest integer, halves away from zero, saturating like TruncateToInt32.
+inline int32_t RoundToInt32(double value) {
+    return TruncateToInt32(value < 0.0 ? value - 0.5 : value + 0.5);
+}
+
+// The host counts bank positive with the left wing down and pitch positive with the nose down; the network
+// formats want roll to the right and pitch up positive.
+inline double RollRightDegrees(const NavSnapshot& s) {
+    return -s.bankDegrees;
+}
+inline double PitchUpDegrees(const NavSnapshot& s) {
+    return -s.pitchDegrees;
 }

@@ -2,13 +2,16 @@
 
 #include "host/linkage.h"
 #include "sampling/snapshot.h"
+#include "sentences/output_buffer.h"
 #include "sentences/records.h"
 #include "settings/settings.h"
+#include "transport/network.h"
 #include "transport/writer.h"
 
 // Output thread only. -1 matches no seconds value, so the first cycle starts a new second.
 int32_t lastSecondsSeen = -1;
 DWORD secondStartTick = 0;
+uint32_t cycleCount = 0;
 
 namespace {
 
@@ -73,12 +76,18 @@ int32_t ComposeRecords(int32_t hundredths) {
     return outputLength;
 }
 
-// While the previous write is still in progress the buffer belongs to it: nothing is composed and the
-// sample is dropped (PollPendingWrite clears dataReady).
+// The network's fix records are composed first, while the snapshot is certainly still this sample's. While
+// the previous write is still in progress the buffer belongs to it: no text is composed and the sample is
+// dropped for the line and the network's text alike (PollPendingWrite clears dataReady).
 void ComposeCycle(void) {
-    if (!PollPendingWrite()) {
+    cycleCount++;
+    const DWORD tick = GetTickCount();
+    SendNetworkFix(tick);
+    if (!PollPendingWrite() || !(LineTakesText() || NetworkTakesText())) {
         return;
     }
-    const int32_t hundredths = CycleHundredths(navSnapshot.timeSeconds, GetTickCount());
-    StartOutputWrite(ComposeRecords(hundredths));
+    const int32_t hundredths = CycleHundredths(navSnapshot.timeSeconds, tick);
+    const int32_t length = ComposeRecords(hundredths);
+    StartOutputWrite(length);
+    SendNetworkText(OutputBuffer, length, tick);
 }

@@ -8,6 +8,8 @@
 // Output thread only: the seconds value seen by the previous cycle, and the tick when it changed.
 extern int32_t lastSecondsSeen;
 extern DWORD secondStartTick;
+// Output thread only, read at shut-down: samples that reached the composer.
+extern uint32_t cycleCount;
 
 // Hundredths of the second for this cycle, from the snapshot's seconds and the tick count (0..99).
 int32_t CycleHundredths(int32_t seconds, DWORD tick);

@@ -53,3 +53,19 @@ OneDecimal ToOneDecimal(double value) {
     const bool printsNegative = value < 0.0 && (whole != 0 || tenths != 0);
     return OneDecimal{printsNegative ? "-" : "", whole, tenths};
 }
+
+Decimal ToDecimal(double value, int32_t decimals) {
+    int32_t scale = 1;
+    for (int32_t place = 0; place < decimals; ++place) {
+        scale *= 10;
+    }
+    const double magnitude = std::fabs(value);
+    int32_t whole = TruncateToInt32(magnitude);
+    int32_t fraction = TruncateToInt32((magnitude - whole) * scale + 0.5);
+    if (fraction >= scale) {
+        fraction = 0;
+        whole = whole < INT32_MAX ? whole + 1 : whole;
+    }
+    const bool printsNegative = value < 0.0 && (whole != 0 || fraction != 0);
+    return Decimal{printsNegative ? "-" : "", whole, fraction};
+}

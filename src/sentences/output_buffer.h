@@ -24,3 +24,12 @@ struct OneDecimal {
     int32_t tenths;   // 0..9
 };
 OneDecimal ToOneDecimal(double value);
+
+// A double rounded to `decimals` places (1 to 6), printed as "%s%d.%0<decimals>d". The C library's own
+// floating-point conversions are not used: their decimal point follows the host's locale.
+struct Decimal {
+    const char* sign; // "-" for negative values that do not print as zero, else ""
+    int32_t whole;    // magnitude of the integer part
+    int32_t fraction; // 0 up to 10^decimals - 1
+};
+Decimal ToDecimal(double value, int32_t decimals);

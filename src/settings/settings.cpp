@@ -2,10 +2,13 @@
 // them back so that a first run leaves a complete file, builds the sentence mask and opens the serial port.
 #include "settings/settings.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "host/linkage.h"
+#include "host/log.h"
+#include "settings/network_settings.h"
 #include "transport/serial.h"
 
 // All written here on the host's thread before the output thread exists; read-only afterwards.
@@ -22,6 +25,7 @@ constexpr int32_t kDefaultBaudRate = 4800;
 constexpr int32_t kMinimumInterval = 100; // milliseconds
 static const char kRelayPortName[] = "NetHub";
 constexpr size_t kRelayCompareLength = 6;
+static const char kNoPortName[] = "None"; // no serial line: network outputs only
 
 struct SentenceToken {
     const char* text;
@@ -63,13 +67,20 @@ static SentenceMask ScanSentences(const char* list) {
     const size_t tokensTried = HostGeneration != 0 ? kTokenCount : kTokenCount - 1;
     const char* at = list;
     for (;;) {
-        for (size_t i = 0; i < tokensTried; ++i) {
-            if (strncasecmp(at, kSentenceTokens[i].text, std::strlen(kSentenceTokens[i].text)) == 0) {
-                mask |= kSentenceTokens[i].bit;
-                break;
-            }
+        size_t i = 0;
+        while (i < tokensTried &&
+               strncasecmp(at, kSentenceTokens[i].text, std::strlen(kSentenceTokens[i].text)) != 0) {
+            ++i;
         }
         const char* comma = std::strchr(at, ',');
+        const int nameLength = static_cast<int>(comma != nullptr ? comma - at : std::strlen(at));
+        if (i < tokensTried) {
+            mask |= kSentenceTokens[i].bit;
+        } else if (nameLength > 0) {
+            LogLine("setting Sentences: \"%.*s\" ignored: %s", nameLength, at,
+                    strncasecmp(at, "RPY", 3) == 0 ? "hosts of this generation give no attitude"
+                                                   : "no record of that name");
+        }
         if (comma == nullptr || comma[1] == '\0') {
             return mask;
         }
@@ -109,10 +120,15 @@ BOOL LoadSettings(const char* path) {
     if (strncasecmp(portRead, kRelayPortName, kRelayCompareLength) == 0) {
         relayMode = 1;
     }
+    const bool noPort = strcasecmp(portRead, kNoPortName) == 0;
 
     length = GetPrivateProfileStringA(kSection, "Speed", "4800", value, kValueReadSize, path);
     if (length > 0) {
         baudRate = ParseDecimal(value);
+        if (baudRate <= 0) {
+            LogLine("setting Speed: \"%s\" read as %d, which no serial line takes", value,
+                    static_cast<int>(baudRate));
+        }
     }
     WriteNumber("Speed", baudRate, path);
 
@@ -120,6 +136,7 @@ BOOL LoadSettings(const char* path) {
     if (length > 0) {
         outputInterval = ParseDecimal(value);
         if (outputInterval < kMinimumInterval) {
+            LogLine("setting Interval: \"%s\" raised to %d ms", value, static_cast<int>(kMinimumInterval));
             outputInterval = kMinimumInterval;
         }
     }
@@ -128,5 +145,33 @@ BOOL LoadSettings(const char* path) {
     if (relayMode) {
         return TRUE;
     }
+    if (noPort) {
+        return FALSE;
+    }
     return OpenSerialPort(devicePath, portName, baudRate);
+}
+
+void LogSettings(void) {
+    char records[96] = "";
+    size_t used = 0;
+    for (const SentenceToken& token : kSentenceTokens) {
+        if ((sentenceMask & token.bit) != 0) {
+            used += static_cast<size_t>(std::snprintf(records + used, sizeof records - used, "%s%s",
+                                                      used > 0 ? "," : "", token.text));
+        }
+    }
+    const char* portName = devicePath + kDevicePrefixLength;
+    LogLine("settings: Sentences=%s PosTo6Decimal=%s Interval=%d", records, sixDecimalMinutes ? "Yes" : "No",
+            static_cast<int>(outputInterval));
+    if (relayMode) {
+        LogLine("settings: Port=%s: the text goes to the relay module", portName);
+    } else if (strcasecmp(portName, kNoPortName) == 0) {
+        LogLine("settings: Port=%s: no serial line", portName);
+    } else {
+        LogLine("settings: Port=%s Speed=%d", portName, static_cast<int>(baudRate));
+    }
+    if (networkEntryCount > 0) {
+        LogLine("settings: %d network entries, NetworkName=%s", static_cast<int>(networkEntryCount),
+                networkName);
+    }
 }

@@ -33,6 +33,8 @@ extern int32_t outputInterval; // "Interval", milliseconds, at least 100
 // The device path: the prefix "\\.\" directly followed by the port name.
 extern char devicePath[kDevicePrefixLength + kPortNameStorage];
 
-// Reads, limits and writes back the settings at path; opens the serial port unless relay output is
-// selected. Returns non-zero on success, 0 when the port could not be opened.
+// Reads, limits and writes back the settings at path; opens the serial port unless relay output or no port
+// ("None") is selected. Returns non-zero on success, 0 when there is no serial line or relay to write to.
 BOOL LoadSettings(const char* path);
+// Start-up: the settings as applied, after defaults and limits, into the log.
+void LogSettings(void);

@@ -2,7 +2,9 @@
 // and writes when the sample is ready, and closes the port when told to stop.
 #include "transport/output_thread.h"
 
+#include "host/lifecycle.h"
 #include "host/linkage.h"
+#include "host/log.h"
 #include "platform/fpu.h"
 #include "sentences/cycle.h"
 #include "settings/settings.h"
@@ -28,6 +30,10 @@ DWORD WINAPI OutputThread(LPVOID) {
     // threadRunning is already 1: the hook sets it before creating the thread.
     SetThreadFpu();
     const int32_t periodLimit = outputInterval / kStepMs;
+    const int32_t periodSteps = periodLimit + 1; // tenths of a second
+    LogLine("output thread started, a cycle every %d.%d s%s", static_cast<int>(periodSteps / 10),
+            static_cast<int>(periodSteps % 10),
+            threadStartFailures != 0 ? ", after failed attempts to create it" : "");
     int32_t step = 0;
     while (stopRequested.load() == 0) {
         // Strictly greater: a period is periodLimit + 1 steps.
@@ -48,6 +54,8 @@ DWORD WINAPI OutputThread(LPVOID) {
     if (portHandle != INVALID_HANDLE_VALUE) {
         CloseSerialPort(portHandle);
     }
+    // The last line this thread writes: shut-down writes the rest once threadRunning is 0.
+    LogLine("output thread stopped");
     threadRunning.store(0);
     return 0;
 }

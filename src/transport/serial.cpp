@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/log.h"
+
 // Written by OpenSerialPort on the host's thread before the output thread exists; afterwards read by the
 // frame hook (portHandle only) and used by the output thread, which closes the device on its way out.
 HANDLE portHandle = INVALID_HANDLE_VALUE;
+int32_t portOpened = 0;
 DCB savedDcb;
 int32_t savedDcbValid = 0;
 COMMTIMEOUTS savedTimeouts;
@@ -36,8 +39,17 @@ BOOL OpenSerialPort(const char* path, const char* portName, int32_t baud) {
     portHandle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, nullptr);
     if (portHandle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED) {
+            LogLine("serial %s: cannot open: access denied: another program holds %s", portName, portName);
+        } else if (error == ERROR_FILE_NOT_FOUND) {
+            LogLine("serial %s: cannot open: this computer has no port of that name", portName);
+        } else {
+            LogLine("serial %s: cannot open: %s", portName, ErrorText(error));
+        }
         return FALSE;
     }
+    portOpened = 1;
     SetupComm(portHandle, kQueueSize, kQueueSize);
     savedDcbValid = GetCommState(portHandle, &savedDcb) ? 1 : 0;
     savedTimeoutsValid = GetCommTimeouts(portHandle, &savedTimeouts) ? 1 : 0;
@@ -63,6 +75,8 @@ BOOL OpenSerialPort(const char* path, const char* portName, int32_t baud) {
     DWORD errors;
     COMSTAT status;
     ClearCommError(portHandle, &errors, &status);
+    LogLine("serial %s: open at %d baud, 8 data bits, no parity, 1 stop bit, no flow control", portName,
+            static_cast<int>(baud));
     return TRUE;
 }
 

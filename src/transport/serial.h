@@ -11,7 +11,8 @@ constexpr uint32_t kDcbFlagsKeep =
 constexpr uint32_t kDcbFlagsSet = 0x00000001; // binary mode
 
 // Written at start-up on the host's thread; used afterwards by the output thread.
-extern HANDLE portHandle; // INVALID_HANDLE_VALUE when no device is open
+extern HANDLE portHandle;  // INVALID_HANDLE_VALUE when no device is open
+extern int32_t portOpened; // 1 once the device has opened, also after it is closed again
 extern DCB savedDcb;
 extern int32_t savedDcbValid;
 extern COMMTIMEOUTS savedTimeouts;

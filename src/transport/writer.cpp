@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "host/linkage.h"
+#include "host/log.h"
 #include "sentences/output_buffer.h"
 #include "settings/settings.h"
 #include "transport/cycle_flags.h"
@@ -15,19 +16,72 @@ OVERLAPPED writeOverlapped;
 // Receives the byte counts of the write and completion calls; never read.
 static DWORD writeByteCount;
 
+// Output thread only, read at shut-down once it has ended.
+uint32_t lineTexts = 0;
+uint32_t lineBytes = 0;
+uint32_t lineFailures = 0;
+uint32_t lineBusySkips = 0;
+int32_t relayState = -1;
+
 constexpr DWORD kRelayChannel = 1; // first argument of every relay send
 
+enum RelayState { kRelaySent, kRelayAbsent, kRelayRefuses, kRelayNoEntry };
+
 // Hands the text to the relay module when the record is there, accepts output and has a send entry;
-// otherwise the text is dropped without a trace.
+// otherwise the text is dropped, and the log says why when that changes.
 static void SendToRelay(const void* text, DWORD length) {
+    static const char* const kStateTexts[] = {
+        "relay: texts are handed over",
+        "relay: the host has no relay module; texts are dropped",
+        "relay: the relay module does not accept output; texts are dropped",
+        "relay: the relay module has no send entry; texts are dropped",
+    };
     const void* relay = ServicePointer(kRowRelay);
-    if (relay == nullptr || (HostWord(relay, kRelayFlagsOffset) & kRelayAcceptsOutput) == 0) {
+    uintptr_t send = 0;
+    RelayState state = kRelayAbsent;
+    if (relay != nullptr) {
+        std::memcpy(&send, static_cast<const unsigned char*>(relay) + kRelaySendOffset, sizeof send);
+        state = (HostWord(relay, kRelayFlagsOffset) & kRelayAcceptsOutput) == 0 ? kRelayRefuses
+                : send == 0                                                     ? kRelayNoEntry
+                                                                                : kRelaySent;
+    }
+    if (state != relayState) {
+        relayState = state;
+        LogLine("%s", kStateTexts[state]);
+    }
+    if (state != kRelaySent) {
+        lineFailures++;
         return;
     }
-    uintptr_t send;
-    std::memcpy(&send, static_cast<const unsigned char*>(relay) + kRelaySendOffset, sizeof send);
-    if (send != 0) {
-        reinterpret_cast<RelaySendEntry>(send)(kRelayChannel, static_cast<const char*>(text), length);
+    reinterpret_cast<RelaySendEntry>(send)(kRelayChannel, static_cast<const char*>(text), length);
+    lineTexts++;
+    lineBytes += length;
+}
+
+// The serial line's first text and first failure go into the log; later ones are counted.
+static void NoteSerialText(int32_t length) {
+    if (lineTexts++ == 0) {
+        LogLine("serial %s: first text written (%d bytes)", devicePath + kDevicePrefixLength,
+                static_cast<int>(length));
+    }
+    lineBytes += static_cast<uint32_t>(length);
+}
+
+static void NoteSerialFailure(const char* what, DWORD error) {
+    if (lineFailures++ == 0) {
+        LogLine("serial %s: %s: %s; later failures are only counted", devicePath + kDevicePrefixLength, what,
+                ErrorText(error));
+    }
+}
+
+void LogLineSummary(void) {
+    if (relayMode) {
+        LogLine("summary: relay: %u texts, %u bytes handed over, %u dropped", lineTexts, lineBytes,
+                lineFailures);
+    } else if (portOpened) {
+        LogLine("summary: serial %s: %u texts, %u bytes, %u failed writes, %u cycles skipped while the line "
+                "was busy",
+                devicePath + kDevicePrefixLength, lineTexts, lineBytes, lineFailures, lineBusySkips);
     }
 }
 
@@ -42,6 +96,10 @@ BOOL WriteOutput(HANDLE device, const void* text, DWORD length, LPDWORD written,
     return FALSE;
 }
 
+bool LineTakesText(void) {
+    return relayMode || portHandle != INVALID_HANDLE_VALUE;
+}
+
 bool PollPendingWrite(void) {
     if (writePending.load() == 0) {
         return true;
@@ -53,12 +111,15 @@ bool PollPendingWrite(void) {
             return false;
         }
     } else if (!GetOverlappedResult(portHandle, &writeOverlapped, &writeByteCount, FALSE)) {
-        if (GetLastError() == ERROR_IO_INCOMPLETE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_INCOMPLETE) {
+            lineBusySkips++;
             dataReady.store(0, std::memory_order_release);
             return false;
         }
         // The write ended in failure (the device went away, a time-out): it is over all the same. Drop
         // what is queued and let output resume, instead of waiting for it for ever.
+        NoteSerialFailure("write failed", error);
         PurgeComm(portHandle, kPurgeAll);
     }
     writePending.store(0);
@@ -66,6 +127,9 @@ bool PollPendingWrite(void) {
 }
 
 void StartOutputWrite(int32_t length) {
+    if (!LineTakesText()) {
+        return;
+    }
     if (length <= 0) {
         dataReady.store(0, std::memory_order_release);
         return;
@@ -73,12 +137,18 @@ void StartOutputWrite(int32_t length) {
     writeOverlapped.hEvent = nullptr;
     if (WriteOutput(portHandle, OutputBuffer, static_cast<DWORD>(length), &writeByteCount,
                     &writeOverlapped)) {
+        NoteSerialText(length);
         return;
     }
-    if (GetLastError() == ERROR_IO_PENDING) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        if (!relayMode) {
+            NoteSerialText(length);
+        }
         writePending.store(1);
     } else {
         // Refused at once: the text is lost, the next cycle writes afresh.
+        NoteSerialFailure("write refused", error);
         PurgeComm(portHandle, kPurgeAll);
     }
     dataReady.store(0, std::memory_order_release);

@@ -8,12 +8,25 @@
 // Output thread only. Reused for every write; hEvent is null so completion is tracked on the device.
 extern OVERLAPPED writeOverlapped;
 
+// Output thread only, read at shut-down once it has ended: what the serial line or the relay took.
+extern uint32_t lineTexts; // written (or started) whole, or handed to the relay
+extern uint32_t lineBytes;
+extern uint32_t lineFailures;  // refused or failed writes, texts the relay did not take
+extern uint32_t lineBusySkips; // cycles dropped because the previous write was still going
+extern int32_t relayState;     // the relay's state last logged, -1 before the first text
+
 // WriteFile's contract in both modes: non-zero when finished at once, else 0 with the last error saying
 // ERROR_IO_PENDING (in progress) or why it failed. In relay mode the text goes to the relay module.
 BOOL WriteOutput(HANDLE device, const void* text, DWORD length, LPDWORD written, LPOVERLAPPED overlapped);
+
+// Whether a serial line or the relay takes the cycle's text (not so when only network outputs run).
+bool LineTakesText(void);
 
 // Whether the cycle may compose: false while the previous write is still in progress.
 bool PollPendingWrite(void);
 
 // Writes the first `length` bytes of OutputBuffer and acts on the outcome.
 void StartOutputWrite(int32_t length);
+
+// Shut-down: what the serial line or the relay took, as one log line.
+void LogLineSummary(void);

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <windows.h>
+#include "platform/win32.h"
 
 #include "host/host_interface.h"
 #include "thread_count.h"

@@ -76,10 +76,10 @@ bool SnapshotInRange(const NavSnapshot& s, bool sixDecimals) {
            s.groundSpeedKmh >= 0.0926 && s.trackTrue >= 0.0 && s.trackTrue <= 360.0 &&
            s.trackMagnetic >= 0.0 && s.trackMagnetic <= 360.0 && s.headingMagnetic >= 0.0 &&
            s.headingMagnetic <= 360.0 && (s.magVariationSide == 'E' || s.magVariationSide == 'W') &&
-           s.magVariation > -0.05 - kRoundingAllowance && s.magVariation <= 180.0 && s.attitudeA127 >= -127.0 &&
-           s.attitudeA127 <= 127.0 && s.attitudeB119 >= -119.0 && s.attitudeB119 <= 119.0 &&
-           s.bankDegrees > -180.0 && s.bankDegrees <= 180.0 && s.pitchDegrees > -180.0 &&
-           s.pitchDegrees <= 180.0;
+           s.magVariation > -0.05 - kRoundingAllowance && s.magVariation <= 180.0 &&
+           s.attitudeA127 >= -127.0 && s.attitudeA127 <= 127.0 && s.attitudeB119 >= -119.0 &&
+           s.attitudeB119 <= 119.0 && s.bankDegrees > -180.0 && s.bankDegrees <= 180.0 &&
+           s.pitchDegrees > -180.0 && s.pitchDegrees <= 180.0;
 }
 
 bool AnyNaN(const NavSnapshot& s) {

@@ -6,12 +6,16 @@
 
 #include "host/lifecycle.h"
 #include "host/linkage.h"
+#include "host/log.h"
+#include "sampling/fix.h"
 #include "sampling/requests.h"
 #include "sampling/snapshot.h"
 #include "sentences/cycle.h"
 #include "sentences/output_buffer.h"
+#include "settings/network_settings.h"
 #include "settings/settings.h"
 #include "transport/cycle_flags.h"
+#include "transport/network.h"
 #include "transport/serial.h"
 #include "transport/writer.h"
 
@@ -29,6 +33,11 @@ void ResetModuleState() {
     startTimerId = 0;
     hookServiceRow = kRowHook;
     moduleStopped = 0;
+    threadStartFailures = 0;
+    std::memset(hostWindowClass, 0, sizeof hostWindowClass);
+    std::memset(hostWindowTitle, 0, sizeof hostWindowTitle);
+    loadTick = 0;
+    logFile = INVALID_HANDLE_VALUE;
 
     // Settings
     sentenceMask = 0;
@@ -37,6 +46,8 @@ void ResetModuleState() {
     baudRate = 4800;
     outputInterval = 2000;
     std::memset(devicePath + kDevicePrefixLength, 0, kPortNameStorage);
+    networkEntryCount = 0;
+    std::memcpy(networkName, "Waypost", sizeof "Waypost");
 
     // Sampling
     navSnapshot = NavSnapshot{};
@@ -44,14 +55,17 @@ void ResetModuleState() {
         request.value = 0.0;
     }
     registeredVariableCount = 0;
+    samplesTaken = samplesDropped = samplesWaiting = 0;
 
     // Composition
     std::memset(OutputBuffer, 0, sizeof OutputBuffer);
     lastSecondsSeen = -1;
     secondStartTick = 0;
+    cycleCount = 0;
 
     // Transport
     portHandle = INVALID_HANDLE_VALUE;
+    portOpened = 0;
     savedDcb = DCB{};
     savedDcbValid = 0;
     savedTimeouts = COMMTIMEOUTS{};
@@ -62,4 +76,7 @@ void ResetModuleState() {
     sampleRequested = 0;
     dataReady = 0;
     writePending = 0;
+    lineTexts = lineBytes = lineFailures = lineBusySkips = 0;
+    relayState = -1;
+    ResetNetworkOutputs();
 }

@@ -1,6 +1,7 @@
 // The example fix the record tests share: 23 March 1994, 12:35:19, 48 07.038' N, 011 31.000' E, 545.45 m,
 // 22.45 knots on a true track of 84.45, magnetic heading 80.25 and track 81.3, variation 3.15 W, and the
-// attitude values of a gentle left turn.
+// attitude values of a gentle left turn; for the network formats the same position in degrees, a true heading
+// of 77.1 and 22.4 knots in metres per second.
 #pragma once
 
 #include "sampling/snapshot.h"
@@ -8,10 +9,23 @@
 
 inline void SetReferenceFix(bool sixDecimals) {
     sixDecimalMinutes = sixDecimals ? 1 : 0;
-    // In the snapshot's field order: position, clock and date, speeds and angles, altitude, attitude.
-    navSnapshot =
-        NavSnapshot{'N',   48,     7,    0,     'E',           11,    31,   0,     12,   35,  19,
-                    94,    3,      23,   22.45, 22.45 * 1.852, 84.45, 81.3, 80.25, 3.15, 'W', 545.45,
-                    120.0, -500.7, 10.0, -20.0, -5.27,         2.41};
+    // In the snapshot's field order: position, clock and date, speeds and angles, altitude, attitude, and
+    // the full-precision values.
+    navSnapshot = NavSnapshot{'N',     48,
+                              7,       0,
+                              'E',     11,
+                              31,      0,
+                              12,      35,
+                              19,      94,
+                              3,       23,
+                              22.45,   22.45 * 1.852,
+                              84.45,   81.3,
+                              80.25,   3.15,
+                              'W',     545.45,
+                              120.0,   -500.7,
+                              10.0,    -20.0,
+                              -5.27,   2.41,
+                              48.1173, 11.5 + 1.0 / 60,
+                              77.1,    22.4 * 1852 / 3600};
     navSnapshot.latMinuteFraction = sixDecimals ? 38000 : 380;
 }

@@ -16,6 +16,7 @@
 namespace standin {
 
 const HANDLE kDeviceHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5EA1));
+const HANDLE kFileHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0xF11E));
 
 namespace {
 
@@ -40,10 +41,36 @@ void Log(const char* format, ...) {
 }
 
 const char* HandleName(HANDLE handle) {
-    if (handle == kDeviceHandle || handle == nullptr) {
-        return handle == nullptr ? "null" : "device";
+    if (handle == kDeviceHandle || handle == nullptr || handle == kFileHandle) {
+        return handle == nullptr ? "null" : (handle == kDeviceHandle ? "device" : "file");
     }
     return handle == INVALID_HANDLE_VALUE ? "invalid" : "thread";
+}
+
+// Sockets: 0x500 + n for those the module makes, 0x600 + i for client i.
+constexpr SOCKET kFirstSocket = 0x500;
+constexpr SOCKET kFirstClient = 0x600;
+SOCKET nextSocket = kFirstSocket;
+thread_local int lastSocketError = 0;
+constexpr int kHostUnreachable = 10065;
+
+std::string AddressText(const sockaddr* address) {
+    const sockaddr_in* in = reinterpret_cast<const sockaddr_in*>(address);
+    const unsigned char* ip = reinterpret_cast<const unsigned char*>(&in->sin_addr.s_addr);
+    const unsigned char* port = reinterpret_cast<const unsigned char*>(&in->sin_port);
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", ip[0], ip[1], ip[2], ip[3], port[0] << 8 | port[1]);
+    return text;
+}
+
+Client* ClientOf(SOCKET s) {
+    return s >= kFirstClient && s < kFirstClient + S().clients.size() ? &S().clients[s - kFirstClient]
+                                                                      : nullptr;
+}
+
+int SocketFails(int error) {
+    lastSocketError = error;
+    return SOCKET_ERROR;
 }
 
 Result NextResult(std::deque<Result>& queue) {
@@ -144,8 +171,17 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
                           DWORD flags, HANDLE) {
     Log("CreateFileA(%s,0x%X,%u,%u,0x%X)", name, static_cast<unsigned>(access), static_cast<unsigned>(share),
         static_cast<unsigned>(disposition), static_cast<unsigned>(flags));
+    if (std::strncmp(name, "\\\\.\\", 4) != 0) {
+        if (S().failLogFile) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        S().logPath = name;
+        S().logText.clear();
+        return standin::kFileHandle;
+    }
     if (S().failCreateFile || std::strlen(name) <= 4) {
-        SetLastError(2);
+        SetLastError(S().createFileError);
         return INVALID_HANDLE_VALUE;
     }
     return standin::kDeviceHandle;
@@ -219,8 +255,16 @@ BOOL WINAPI ClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT stat) {
     return TRUE;
 }
 
-BOOL WINAPI WriteFile(HANDLE, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
     S().waitsInFrame += S().inFrame ? 1 : 0;
+    if (file == standin::kFileHandle) {
+        if (S().record) {
+            std::lock_guard<std::recursive_mutex> guard(standin::lock);
+            S().logText.append(static_cast<const char*>(data), length);
+        }
+        *written = length;
+        return TRUE;
+    }
     Log("WriteFile(%u%s)", static_cast<unsigned>(length),
         overlapped != nullptr && overlapped->hEvent != nullptr ? ",event" : "");
     if (S().record) {
@@ -393,4 +437,136 @@ int wsprintfA(LPSTR buffer, LPCSTR format, ...) {
     int count = std::vsnprintf(buffer, 1025, format, args);
     va_end(args);
     return count;
+}
+
+DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD error, DWORD, LPSTR buffer, DWORD size, va_list*) {
+    return static_cast<DWORD>(
+        std::snprintf(buffer, size, "System text %u.\r\n", static_cast<unsigned>(error)));
+}
+
+// ws2_32
+
+int WINAPI WSAStartup(WORD version, LPWSADATA) {
+    Log("WSAStartup(0x%X)", version);
+    S().winsockStarts += S().startupError == 0 ? 1 : 0;
+    return S().startupError;
+}
+
+int WINAPI WSACleanup(void) {
+    Log("WSACleanup()");
+    S().winsockStarts--;
+    return 0;
+}
+
+int WINAPI WSAGetLastError(void) {
+    return standin::lastSocketError;
+}
+
+SOCKET WINAPI socket(int family, int type, int protocol) {
+    Log("socket(%d,%d,%d)", family, type, protocol);
+    S().openSockets++;
+    return standin::nextSocket++;
+}
+
+int WINAPI closesocket(SOCKET s) {
+    Log("closesocket(0x%X)", static_cast<unsigned>(s));
+    if (standin::Client* client = standin::ClientOf(s)) {
+        client->closed = true;
+    }
+    S().openSockets--;
+    return 0;
+}
+
+int WINAPI ioctlsocket(SOCKET, long command, u_long* argument) {
+    Log("ioctlsocket(%s,%u)", command == FIONBIO ? "FIONBIO" : "?", static_cast<unsigned>(*argument));
+    return 0;
+}
+
+int WINAPI setsockopt(SOCKET, int level, int name, const char*, int) {
+    Log("setsockopt(%d,0x%X)", level, static_cast<unsigned>(name));
+    return 0;
+}
+
+int WINAPI bind(SOCKET, const struct sockaddr* address, int) {
+    const std::string where = standin::AddressText(address);
+    Log("bind(%s)", where.c_str());
+    const uint16_t port = static_cast<uint16_t>(std::stoi(where.substr(where.find(':') + 1)));
+    const std::vector<uint16_t>& busy = S().busyPorts;
+    return std::find(busy.begin(), busy.end(), port) != busy.end() ? standin::SocketFails(WSAEADDRINUSE) : 0;
+}
+
+int WINAPI listen(SOCKET, int backlog) {
+    Log("listen(%d)", backlog);
+    return 0;
+}
+
+SOCKET WINAPI accept(SOCKET, struct sockaddr* address, int* length) {
+    for (size_t i = 0; i < S().clients.size(); ++i) {
+        standin::Client& client = S().clients[i];
+        if (client.accepted || client.connectAt > S().tickCount) {
+            continue;
+        }
+        client.accepted = true;
+        Log("accept(%s)", client.peer.c_str());
+        sockaddr_in* in = reinterpret_cast<sockaddr_in*>(address);
+        *in = sockaddr_in{};
+        in->sin_family = AF_INET;
+        unsigned ip[4], port;
+        std::sscanf(client.peer.c_str(), "%u.%u.%u.%u:%u", &ip[0], &ip[1], &ip[2], &ip[3], &port);
+        unsigned char* bytes = reinterpret_cast<unsigned char*>(&in->sin_addr.s_addr);
+        for (int b = 0; b < 4; ++b) {
+            bytes[b] = static_cast<unsigned char>(ip[b]);
+        }
+        unsigned char* portBytes = reinterpret_cast<unsigned char*>(&in->sin_port);
+        portBytes[0] = static_cast<unsigned char>(port >> 8);
+        portBytes[1] = static_cast<unsigned char>(port);
+        *length = sizeof *in;
+        S().openSockets++;
+        return standin::kFirstClient + i;
+    }
+    standin::SocketFails(WSAEWOULDBLOCK);
+    return INVALID_SOCKET;
+}
+
+int WINAPI send(SOCKET s, const char* data, int length, int) {
+    standin::Client* client = standin::ClientOf(s);
+    if (client->sendError != 0) {
+        return standin::SocketFails(client->sendError);
+    }
+    const int taken = client->sendLimit < 0 ? length : std::min(length, client->sendLimit);
+    if (taken == 0) {
+        return standin::SocketFails(WSAEWOULDBLOCK);
+    }
+    if (S().record) {
+        client->received.append(data, static_cast<size_t>(taken));
+    }
+    return taken;
+}
+
+int WINAPI sendto(SOCKET, const char* data, int length, int, const struct sockaddr* to, int) {
+    if (!S().record) {
+        return length;
+    }
+    const std::string where = standin::AddressText(to);
+    const std::vector<std::string>& unreachable = S().unreachable;
+    if (std::find(unreachable.begin(), unreachable.end(), where) != unreachable.end()) {
+        return standin::SocketFails(standin::kHostUnreachable);
+    }
+    std::lock_guard<std::recursive_mutex> guard(standin::lock);
+    S().datagrams.push_back({where, std::string(data, static_cast<size_t>(length))});
+    return length;
+}
+
+int WINAPI recv(SOCKET s, char* data, int length, int) {
+    standin::Client* client = standin::ClientOf(s);
+    if (client->hangsUp) {
+        return 0;
+    }
+    if (client->input.empty()) {
+        return standin::SocketFails(WSAEWOULDBLOCK);
+    }
+    const size_t taken = std::min(client->input.size(), static_cast<size_t>(length));
+    std::memcpy(data, client->input.data(), taken);
+    client->input.erase(0, taken);
+    return static_cast<int>(taken);
 }

@@ -13,8 +13,27 @@
 
 namespace standin {
 
-// The handle CreateFileA gives for the serial device.
+// The handles CreateFileA gives for the serial device and for any other file (the log).
 extern const HANDLE kDeviceHandle;
+extern const HANDLE kFileHandle;
+
+// A client of the module's TCP server, in the order the clients connect.
+struct Client {
+    std::string peer = "127.0.0.1:50000";
+    DWORD connectAt = 0;   // tickCount from which accept hands it out
+    int sendLimit = -1;    // bytes a send takes: -1 all, 0 none (its buffer is full), n a part
+    int sendError = 0;     // non-zero: every send fails with this error
+    std::string input;     // what the client sends the module (recv hands it out, then would block)
+    bool hangsUp = false;  // recv says the client has closed its end
+    std::string received;  // what the module sent it
+    bool accepted = false; // taken by accept
+    bool closed = false;   // closed by the module
+};
+
+struct Datagram {
+    std::string to; // "127.0.0.1:10110"
+    std::string bytes;
+};
 
 struct Window {
     DWORD processId;
@@ -33,6 +52,7 @@ struct Script {
     DWORD processId = 0x1234;
     std::vector<Window> windows; // EnumWindows order
     bool failCreateFile = false;
+    DWORD createFileError = ERROR_FILE_NOT_FOUND; // the last error when the device does not open
     bool failGetCommState = false;
     bool failGetCommTimeouts = false;
     DCB deviceDcb{};                      // what GetCommState reads and SetCommState writes
@@ -47,8 +67,20 @@ struct Script {
     // progress until its bytes' line time has passed on tickCount; writeResults and overlappedResults are
     // then not used.
     DWORD lineBaud = 0;
-    bool record = true;   // false: calls are not logged nor bytes kept, so answering allocates nothing
-    bool inFrame = false; // set by a test around its frame hook calls
+    bool record = true;       // false: calls are not logged nor bytes kept, so answering allocates nothing
+    bool inFrame = false;     // set by a test around its frame hook calls
+    bool failLogFile = false; // CreateFileA fails for files other than the device
+    std::string logText;      // every byte written to the log file
+    std::string logPath;      // the file CreateFileA created last
+
+    // Winsock
+    int startupError = 0;                 // WSAStartup's answer
+    std::vector<uint16_t> busyPorts;      // bind fails with WSAEADDRINUSE on these
+    std::vector<Client> clients;          // accept hands out those not yet accepted, in order
+    std::vector<std::string> unreachable; // sendto to these ("127.0.0.1:9") fails
+    std::vector<Datagram> datagrams;      // every datagram sent
+    int openSockets = 0;                  // made or accepted and not yet closed
+    int winsockStarts = 0;                // WSAStartup calls not yet matched by WSACleanup
 
     std::string written;                              // every byte handed to WriteFile, in order
     TIMERPROC lastTimerProc = nullptr;                // the procedure of the last SetTimer

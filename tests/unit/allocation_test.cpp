@@ -129,11 +129,13 @@ TEST(AllocationTest, NothingAllocatesAfterStartUp) {
         const char* port;
         DWORD lineBaud;    // 0: every write finishes at once
         bool refuseWrites; // every write refused (the purge path)
+        bool everyOutput;  // the log and every kind of network output, with TCP clients
     } cases[] = {
-        {"serial, writes finish at once", "COM1", 0, false},
-        {"serial, 4800 baud: cycles skipped while the line is busy", "COM1", 4800, false},
-        {"serial, writes refused", "COM1", 0, true},
-        {"relay", "NetHub", 0, false},
+        {"serial, writes finish at once", "COM1", 0, false, false},
+        {"serial, 4800 baud: cycles skipped while the line is busy", "COM1", 4800, false, false},
+        {"serial, writes refused", "COM1", 0, true, false},
+        {"relay", "NetHub", 0, false, false},
+        {"serial, the log and every network output", "COM1", 0, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,6 +149,14 @@ TEST(AllocationTest, NothingAllocatesAfterStartUp) {
             standin::S().record = false;
             standin::S().lineBaud = c.lineBaud;
             standin::S().writeResults.assign(c.refuseWrites ? 1000 : 0, {FALSE, 5});
+            if (c.everyOutput) {
+                standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "Yes");
+                standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network",
+                                         "udp:127.0.0.1:10110,tcp:10110,xgps:127.0.0.1,gdl90:127.0.0.1");
+                standin::S().clients.resize(10);       // two of them refused
+                standin::S().clients[1].sendLimit = 0; // stalls, and is closed after 5 s
+                standin::S().clients[2].input = "hello";
+            }
         };
         // Counted from the first frame after start-up, which creates the output thread, to the end of
         // shut-down.

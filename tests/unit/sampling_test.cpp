@@ -15,6 +15,7 @@
 #include "sampling/fix.h"
 #include "sampling/requests.h"
 #include "sampling/snapshot.h"
+#include "settings/network_settings.h"
 #include "settings/settings.h"
 #include "transport/cycle_flags.h"
 #include "win32_standin.h"
@@ -168,28 +169,59 @@ TEST_F(FixTest, AttitudeOnlyOnNewerHosts) {
     EXPECT_EQ(navSnapshot.pitchDegrees, 180.0);
 }
 
-TEST_F(FixTest, NonFiniteValuesDropTheSampleWhenUsed) {
+// A value that is not a number drops the sample when the position, clock, speed or tracks depend on it, or
+// when a selected output prints it; otherwise it is taken as 0.
+TEST_F(FixTest, NonFiniteValuesDropTheSampleOnlyWhenNeeded) {
     const double nan = std::nan(""), infinity = std::numeric_limits<double>::infinity();
+    constexpr int kNone = -1;
     const struct {
         int32_t generation;
         RequestRole role;
         double value, windSpeed;
         uint32_t speedWord;
+        SentenceMask mask;
+        int network; // kind of the one network entry, or kNone
         bool accepted;
     } cases[] = {
-        {0, kLatitude, nan, 0, 0, false},         {0, kLongitude, infinity, 0, 0, false},
-        {0, kTrueHeading, infinity, 0, 0, false}, {0, kAltitude, -infinity, 0, 0, false},
-        {0, kClockDayOfYear, nan, 0, 0, false},   {0, kSpare40, nan, 0, 0, true},
-        {0, kSpare155, infinity, 0, 0, true},     {2, kSpare341, nan, 0, 0, true},
-        {0, kAttitudeA, nan, 0, 0, true},         {1, kAttitudeA, nan, 0, 0, false},
-        {0, kWindDirection, nan, 0, 0, true},     {0, kWindDirection, nan, 0, kHundredKnots, false},
-        {1, kMagneticTrack, nan, 5, 0, true},     {2, kMagneticTrack, nan, 1, 0, true},
-        {2, kMagneticTrack, nan, 5, 0, false},    {0, kWindSpeed, infinity, 0, kHundredKnots, false},
+        {0, kLatitude, nan, 0, 0, kSentenceGll, kNone, false},
+        {0, kLongitude, infinity, 0, 0, kSentenceGll, kNone, false},
+        {0, kTrueHeading, infinity, 0, 0, kSentenceGll, kNone, false},
+        {0, kClockSecond, nan, 0, 0, kSentenceGll, kNone, false},
+        {0, kMagneticVariation, nan, 0, 0, kSentenceGll, kNone, false},
+        {0, kAltitude, -infinity, 0, 0, kSentenceRmc, kNone, true},
+        {0, kAltitude, -infinity, 0, 0, kSentenceGga, kNone, false},
+        {0, kAltitude, nan, 0, 0, kSentenceRmc, kNetworkXgps, false},
+        {0, kClockDayOfYear, nan, 0, 0, kSentenceGga, kNone, true},
+        {0, kClockYear, nan, 0, 0, kSentenceRmc, kNone, false},
+        {0, kAirspeed, nan, 0, 0, kSentenceRmc, kNone, true}, // kept every RMC from going out
+        {1, kAirspeed, nan, 0, 0, kSentenceRpy, kNone, false},
+        {0, kVerticalSpeed, infinity, 0, 0, kSentenceRmc, kNetworkGdl90, false},
+        {0, kSpare40, nan, 0, 0, 0xEFF, kNone, true},
+        {2, kSpare341, nan, 0, 0, 0xEFF, kNone, true},
+        {0, kAttitudeA, nan, 0, 0, kSentenceRpy, kNone, true}, // not read on generation 0
+        {1, kAttitudeA, nan, 0, 0, kSentenceRpy, kNone, false},
+        {1, kBankAngle, nan, 0, 0, kSentenceRmc, kNone, true},
+        {1, kBankAngle, nan, 0, 0, kSentenceRmc, kNetworkXgps, false},
+        {0, kWindDirection, nan, 0, 0, kSentenceRmc, kNone, true},
+        {0, kWindDirection, nan, 0, kHundredKnots, kSentenceRmc, kNone, false},
+        {0, kWindSpeed, infinity, 0, kHundredKnots, kSentenceRmc, kNone, false},
+        {1, kMagneticTrack, nan, 5, 0, kSentenceRmc, kNone, true},
+        {2, kMagneticTrack, nan, 1, 0, kSentenceRmc, kNone, true},
+        {2, kMagneticTrack, nan, 5, 0, kSentenceRmc, kNone, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE("role " + std::to_string(c.role) + " generation " + std::to_string(c.generation));
+        SCOPED_TRACE("role " + std::to_string(c.role) + " generation " + std::to_string(c.generation) +
+                     " mask " + std::to_string(c.mask) + " network " + std::to_string(c.network));
         standin::Reset();
         HostGeneration = c.generation;
+        sentenceMask = c.mask;
+        if (c.network != kNone) {
+            networkEntries[0] = NetworkEntry{c.network, 0x7F000001, 4000};
+            networkEntryCount = 1;
+        }
+        for (int role = 0; role < kRequestCount; ++role) {
+            Set(static_cast<RequestRole>(role), 7.0);
+        }
         Set(kWindSpeed, c.windSpeed);
         Set(kClockSecond, 42);
         Set(c.role, c.value);
@@ -197,7 +229,9 @@ TEST_F(FixTest, NonFiniteValuesDropTheSampleWhenUsed) {
         EXPECT_EQ(ConvertFlightState(c.speedWord), c.accepted);
         EXPECT_EQ(navSnapshot.timeSeconds, c.accepted ? 42 : 17);
         EXPECT_EQ(navSnapshot.latHemisphere, c.accepted ? 'N' : '\0');
-        EXPECT_EQ(navSnapshot.dateMonth, c.accepted ? 1 : 0);
+        if (c.accepted && c.role == kAirspeed) {
+            EXPECT_EQ(navSnapshot.airspeedValue, 0.0);
+        }
     }
 }
 
@@ -260,6 +294,7 @@ TEST(SamplerTest, HandsOverOnlyWholeSamplesFromAReadyHost) {
     for (const auto& c : cases) {
         SCOPED_TRACE("case " + std::to_string(&c - cases));
         standin::Reset();
+        sentenceMask = kSentenceGga; // prints the altitude
         HostGeneration = c.generation;
         fakehost::Services services;
         services.globalData = c.globalData;

@@ -13,6 +13,7 @@
 #include "sentences/output_buffer.h"
 #include "sentences/records.h"
 #include "transport/cycle_flags.h"
+#include "transport/serial.h"
 #include "win32_standin.h"
 
 namespace {
@@ -315,6 +316,7 @@ TEST_F(SentencesTest, OnlySelectedRecords) {
 TEST_F(SentencesTest, ComposeCycleWritesTheTextWithHundredths) {
     SetReferenceFix(true);
     sentenceMask = kSentenceGll;
+    portHandle = standin::kDeviceHandle;
     standin::S().tickCount = 1000;
     ComposeCycle();
     standin::S().tickCount = 1230;

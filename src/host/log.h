@@ -1,0 +1,29 @@
+// The diagnostic log: Waypost.log beside the library, only when the settings say Log=Yes. Started afresh at
+// each load and capped in size. Lines are formatted into fixed storage and written at start-up, from the
+// output thread, and at shut-down; never from the host's frame. A log that cannot be written costs nothing
+// else.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+constexpr int32_t kLogCapBytes = 64 * 1024;
+
+// The tick when the library was attached; lines carry the time since.
+extern DWORD loadTick;
+// The log file, or INVALID_HANDLE_VALUE when there is none. Written at start-up and shut-down on the host's
+// thread; used in between by whichever thread writes a line (never two at once: see LogLine).
+extern HANDLE logFile;
+
+// Reads "Log" from the settings at settingsPath; with Yes creates the log beside it (same name, ".log").
+void OpenLogIfWanted(const char* settingsPath);
+void CloseLog(void);
+
+// One line, prefixed with the seconds since load and ended with CR LF; nothing when there is no log. Called
+// at start-up and shut-down on the host's thread, and in between by the output thread only, so that two
+// lines are never written at once.
+void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A short text for a Windows or Winsock error code, from the system where it has one.
+const char* ErrorText(DWORD error);

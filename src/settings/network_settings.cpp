@@ -1,0 +1,188 @@
+// The network settings: "Network=udp:192.168.1.20:10110, tcp:10110, xgps:192.168.1.30, gdl90:192.168.1.30"
+// and "NetworkName=Waypost". Addresses are numeric (no name is ever looked up: that can block).
+#include "settings/network_settings.h"
+
+#include <cstring>
+
+#include "host/log.h"
+#include "platform/win32.h"
+
+NetworkEntry networkEntries[kMaxNetworkEntries];
+int32_t networkEntryCount = 0;
+char networkName[kNetworkNameLength + 1] = "Waypost";
+
+namespace {
+
+const char kSection[] = "Waypost";
+const char kDefaultName[] = "Waypost";
+constexpr DWORD kListReadSize = 512;   // eight entries of up to 27 characters, blanks and commas
+constexpr size_t kEntryMaxLength = 63; // longer text is no entry
+
+struct KindPrefix {
+    const char* text;
+    NetworkKind kind;
+};
+const KindPrefix kKinds[] = {
+    {"udp:", kNetworkUdp},
+    {"tcp:", kNetworkTcp},
+    {"xgps:", kNetworkXgps},
+    {"gdl90:", kNetworkGdl90},
+};
+
+// ASCII only: the C library's character classes follow the host's locale.
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsLetterOrDigit(char c) {
+    return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// A decimal number of 1 to maxDigits digits at *at, at most limit; advances *at past it.
+bool ParseNumber(const char** at, int maxDigits, uint32_t limit, uint32_t* value) {
+    uint32_t number = 0;
+    int digits = 0;
+    while (IsDigit(**at) && digits < maxDigits) {
+        number = number * 10 + static_cast<uint32_t>(**at - '0');
+        ++*at;
+        ++digits;
+    }
+    if (digits == 0 || IsDigit(**at) || number > limit) {
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
+// A dotted IPv4 address of four decimal parts, each 0 to 255; advances *at past it.
+bool ParseAddress(const char** at, uint32_t* address) {
+    uint32_t value = 0;
+    for (int part = 0; part < 4; ++part) {
+        uint32_t byte;
+        if ((part > 0 && *(*at)++ != '.') || !ParseNumber(at, 3, 255, &byte)) {
+            return false;
+        }
+        value = value << 8 | byte;
+    }
+    *address = value;
+    return true;
+}
+
+// ":PORT" ending the text, PORT 1 to 65535.
+bool ParsePortTail(const char* at, uint16_t* port) {
+    uint32_t value;
+    if (*at++ != ':' || !ParseNumber(&at, 5, 65535, &value) || value == 0 || *at != '\0') {
+        return false;
+    }
+    *port = static_cast<uint16_t>(value);
+    return true;
+}
+
+// Copies the entry between begin and end without its surrounding blanks; false when it does not fit.
+bool TrimmedEntry(const char* begin, const char* end, char* out) {
+    while (begin < end && IsBlank(*begin)) {
+        ++begin;
+    }
+    while (end > begin && IsBlank(end[-1])) {
+        --end;
+    }
+    const size_t length = static_cast<size_t>(end - begin);
+    if (length > kEntryMaxLength) {
+        return false;
+    }
+    std::memcpy(out, begin, length);
+    out[length] = '\0';
+    return true;
+}
+
+} // namespace
+
+bool NetworkHasKind(int32_t kind) {
+    for (int32_t i = 0; i < networkEntryCount; ++i) {
+        if (networkEntries[i].kind == kind) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseNetworkEntry(const char* text, NetworkEntry* entry) {
+    for (const KindPrefix& kind : kKinds) {
+        const size_t prefixLength = std::strlen(kind.text);
+        if (strncasecmp(text, kind.text, prefixLength) != 0) {
+            continue;
+        }
+        const char* at = text + prefixLength;
+        NetworkEntry parsed = {kind.kind, 0, 0};
+        if (kind.kind == kNetworkTcp && std::strchr(at, '.') == nullptr) {
+            // tcp:PORT listens on every interface; at - 1 is the ':' that ends the prefix.
+            if (!ParsePortTail(at - 1, &parsed.port)) {
+                return false;
+            }
+        } else if (!ParseAddress(&at, &parsed.address)) {
+            return false;
+        } else if (*at == '\0' && (kind.kind == kNetworkXgps || kind.kind == kNetworkGdl90)) {
+            parsed.port = kind.kind == kNetworkXgps ? kXgpsDefaultPort : kGdl90DefaultPort;
+        } else if (!ParsePortTail(at, &parsed.port)) {
+            return false;
+        }
+        // A datagram needs somewhere to go; only a server may name no address.
+        if (parsed.address == 0 && kind.kind != kNetworkTcp) {
+            return false;
+        }
+        *entry = parsed;
+        return true;
+    }
+    return false;
+}
+
+void LoadNetworkSettings(const char* path) {
+    char list[kListReadSize];
+    networkEntryCount = 0;
+    GetPrivateProfileStringA(kSection, "Network", "", list, kListReadSize, path);
+    for (const char* begin = list; *begin != '\0';) {
+        const char* end = std::strchr(begin, ',');
+        if (end == nullptr) {
+            end = begin + std::strlen(begin);
+        }
+        char text[kEntryMaxLength + 1];
+        NetworkEntry entry;
+        if (!TrimmedEntry(begin, end, text)) {
+            LogLine("setting Network: an entry of more than %d characters is ignored",
+                    static_cast<int>(kEntryMaxLength));
+        } else if (text[0] == '\0') {
+            // An empty entry (two commas, a trailing comma) is nothing to report.
+        } else if (networkEntryCount == kMaxNetworkEntries) {
+            LogLine("setting Network: entry \"%s\" ignored: at most %d entries", text,
+                    static_cast<int>(kMaxNetworkEntries));
+        } else if (!ParseNetworkEntry(text, &entry)) {
+            LogLine("setting Network: entry \"%s\" ignored: not udp:HOST:PORT, tcp:[ADDR:]PORT, "
+                    "xgps:HOST[:PORT] or gdl90:HOST[:PORT] with a numeric address and a port 1 to 65535",
+                    text);
+        } else {
+            networkEntries[networkEntryCount++] = entry;
+        }
+        begin = *end == ',' ? end + 1 : end;
+    }
+
+    char name[kListReadSize];
+    GetPrivateProfileStringA(kSection, "NetworkName", kDefaultName, name, kListReadSize, path);
+    int32_t kept = 0;
+    for (const char* at = name; *at != '\0' && kept < kNetworkNameLength; ++at) {
+        if (IsLetterOrDigit(*at)) {
+            networkName[kept++] = *at;
+        }
+    }
+    networkName[kept] = '\0';
+    if (kept == 0) {
+        std::memcpy(networkName, kDefaultName, sizeof kDefaultName);
+    }
+    if (std::strcmp(name, networkName) != 0) {
+        LogLine("setting NetworkName: \"%s\" used as \"%s\" (letters and digits, at most %d)", name,
+                networkName, static_cast<int>(kNetworkNameLength));
+    }
+}

@@ -1,0 +1,39 @@
+// The network outputs chosen in the INI file: "Network" (a comma-separated list of entries) and
+// "NetworkName". Neither is written back; without them the module has no network output.
+#pragma once
+
+#include <cstdint>
+
+enum NetworkKind {
+    kNetworkUdp,   // udp:HOST:PORT, each cycle's text as one datagram
+    kNetworkTcp,   // tcp:PORT or tcp:ADDR:PORT, a server sending each cycle's text to its clients
+    kNetworkXgps,  // xgps:HOST[:PORT], the EFB simulator text format
+    kNetworkGdl90, // gdl90:HOST[:PORT], GDL 90 frames
+};
+
+struct NetworkEntry {
+    int32_t kind;     // NetworkKind
+    uint32_t address; // IPv4, host byte order; for tcp the local address (0: every interface)
+    uint16_t port;
+};
+
+constexpr int32_t kMaxNetworkEntries = 8;
+constexpr uint16_t kXgpsDefaultPort = 49002;
+constexpr uint16_t kGdl90DefaultPort = 4000;
+constexpr int32_t kNetworkNameLength = 8; // letters and digits
+
+// Written by LoadNetworkSettings on the host's thread before the output thread exists; read-only afterwards.
+extern NetworkEntry networkEntries[kMaxNetworkEntries];
+extern int32_t networkEntryCount;
+extern char networkName[kNetworkNameLength + 1];
+
+// Reads "Network" and "NetworkName" from section "Waypost" of the INI file at path. Malformed entries, and
+// those beyond the eighth, are skipped (and logged); the others are kept in their order.
+void LoadNetworkSettings(const char* path);
+
+// Whether an entry of this kind is configured.
+bool NetworkHasKind(int32_t kind);
+
+// One entry such as "udp:127.0.0.1:10110" (the kind in any case, no blanks): true and *entry filled when it
+// is well formed.
+bool ParseNetworkEntry(const char* text, NetworkEntry* entry);

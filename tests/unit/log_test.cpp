@@ -1,0 +1,155 @@
+// The diagnostic log: off unless the settings ask for it; with Log=Yes, the lines of a good start-up and
+// shut-down, the line that names each failure's cause, and the cap on its size.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/log.h"
+#include "module_run.h"
+#include "settings/settings.h"
+
+namespace {
+
+const char kLogPath[] = "C:\\Sim\\Modules\\Waypost.log";
+
+// Every expected text appears in the log, each after the one before.
+void ExpectInOrder(const std::vector<std::string>& expected) {
+    const std::string& log = standin::S().logText;
+    size_t at = 0;
+    for (const std::string& text : expected) {
+        const size_t found = log.find(text, at);
+        ASSERT_NE(found, std::string::npos) << "no \"" << text << "\" after offset " << at << " in:\n" << log;
+        at = found + text.size();
+    }
+}
+
+// The setup with Log=Yes, on a generation-2 host found by its main window.
+modulerun::RunSetup LoggedRun(modulerun::RunSetup setup) {
+    setup.generation = 2;
+    const std::function<void()> script = setup.script;
+    setup.script = [script] {
+        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "Yes");
+        standin::S().windows = {{standin::S().processId, "FS98MAIN", "Flight Simulator 2004"}};
+        DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+        if (script) {
+            script();
+        }
+    };
+    return setup;
+}
+
+TEST(LogTest, GoodStartUpAndShutDown) {
+    modulerun::RunSetup setup;
+    setup.port = "NetHub";
+    const modulerun::Outcome out = modulerun::Simulate(LoggedRun(setup), 1000);
+    EXPECT_EQ(standin::S().logPath, kLogPath);
+    ExpectInOrder(
+        {"    0.000 Waypost " + std::string(kModuleVersion) + ", settings " + modulerun::kSettingsPath,
+         "host generation 2 from the main window, class \"FS98MAIN\", title \"Flight Simulator 2004\"",
+         "settings: Sentences=RMC,GGA PosTo6Decimal=Yes Interval=100",
+         "settings: Port=NetHub: the text goes to the relay module",
+         "outputs ready; the frame hook is registered in 25 s",
+         "frame hook registered through service 0x0001, entry 270",
+         "output thread started, a cycle every 0.2 s", "relay: texts are handed over",
+         "    1.000 output thread stopped",
+         "summary: 4 samples taken, 0 dropped for a printed value that is not a number, 0 while the host "
+         "was not ready; 4 cycles",
+         "summary: relay: 4 texts, ", " bytes handed over, 0 dropped", "shut down after 1 s"});
+    EXPECT_EQ(out.samples, 4);
+    EXPECT_EQ(standin::CountCalls("CloseHandle(file)"), 1);
+}
+
+TEST(LogTest, EachFailureNamesItsCause) {
+    fakehost::Services noRelay, noHooks;
+    noRelay.relay = false;
+    noHooks.hook = noHooks.oldHook = false;
+    const struct {
+        const char* name;
+        std::function<void(modulerun::RunSetup*)> configure;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"port held by another program",
+         [](modulerun::RunSetup* setup) {
+             setup->port = "COM3";
+             setup->script = [] {
+                 standin::S().failCreateFile = true;
+                 standin::S().createFileError = ERROR_ACCESS_DENIED;
+             };
+         },
+         {"serial COM3: cannot open: access denied: another program holds COM3",
+          "no output can run: the module stays idle"}},
+        {"no such port",
+         [](modulerun::RunSetup* setup) {
+             setup->port = "COM3";
+             setup->script = [] { standin::S().failCreateFile = true; };
+         },
+         {"serial COM3: cannot open: this computer has no port of that name"}},
+        {"relay absent",
+         [](modulerun::RunSetup* setup) {
+             setup->port = "NetHub";
+             setup->services.relay = false;
+         },
+         {"relay: the host has no relay module; texts are dropped",
+          "summary: relay: 0 texts, 0 bytes handed over, 4 dropped"}},
+        {"no hook service",
+         [](modulerun::RunSetup* setup) { setup->services.hook = setup->services.oldHook = false; },
+         {"the host has filled neither hook service: the module stays idle"}},
+        {"writes refused",
+         [](modulerun::RunSetup* setup) {
+             setup->script = [] { standin::S().writeResults.assign(10, {FALSE, ERROR_ACCESS_DENIED}); };
+         },
+         {"serial COM1: write refused: System text 5 (error 5); later failures are only counted",
+          "summary: serial COM1: 0 texts, 0 bytes, 4 failed writes, 0 cycles skipped while the line was "
+          "busy"}},
+        {"malformed settings",
+         [](modulerun::RunSetup* setup) {
+             setup->interval = "50";
+             setup->sentences = "RMC,XYZ";
+             setup->mask = kSentenceRmc;
+             setup->script = [] {
+                 standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Speed", "fast");
+                 standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network",
+                                          "udp:1.2.3:5,tcp:10110");
+                 standin::S().busyPorts = {10110};
+             };
+         },
+         {"setting Sentences: \"XYZ\" ignored: no record of that name", "setting Speed: \"fast\" read as 0",
+          "setting Interval: \"50\" raised to 100 ms", "setting Network: entry \"udp:1.2.3:5\" ignored",
+          "network tcp 0.0.0.0:10110: cannot listen: System text 10048 (error 10048)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        modulerun::RunSetup setup;
+        c.configure(&setup);
+        modulerun::Simulate(LoggedRun(setup), 1000);
+        ExpectInOrder(c.lines);
+    }
+}
+
+TEST(LogTest, OffUnlessAskedForAndNeverInTheWay) {
+    // Log=No (the default): no file at all.
+    modulerun::Simulate(modulerun::RunSetup(), 1000);
+    EXPECT_EQ(standin::S().logPath, "");
+    // A log file that cannot be made costs the outputs nothing.
+    modulerun::RunSetup setup;
+    setup.script = [] { standin::S().failLogFile = true; };
+    EXPECT_EQ(modulerun::Simulate(LoggedRun(setup), 1000).texts.size(), 4u);
+}
+
+TEST(LogTest, CappedWithALastLineSayingSo) {
+    standin::Reset();
+    standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "yes");
+    OpenLogIfWanted(modulerun::kSettingsPath);
+    const std::string text(100, 'x');
+    for (int i = 0; i < 1000; ++i) {
+        LogLine("line %d %s", i, text.c_str());
+    }
+    const std::string& log = standin::S().logText;
+    EXPECT_LE(log.size(), static_cast<size_t>(kLogCapBytes));
+    EXPECT_GT(log.size(), static_cast<size_t>(kLogCapBytes) - 200);
+    EXPECT_EQ(log.substr(log.size() - 35), "log full: later lines are dropped\r\n");
+    EXPECT_EQ(logFile, INVALID_HANDLE_VALUE);
+}
+
+} // namespace
