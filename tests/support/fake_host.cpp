@@ -14,6 +14,12 @@ namespace {
 
 constexpr uint32_t kMaxVariableId = 0x400;
 
+// The host's own layout, written out here rather than taken from the module's constants, so that a wrong
+// entry number or offset in the module shows.
+constexpr int kRegisterHook = 270, kRemoveHook = 271, kRegisterOldHook = 6, kRemoveOldHook = 7;
+constexpr int kRegisterVariable = 38, kReadVariable = 40;
+constexpr size_t kGroundSpeedWord = 0x2B4, kReadyWord = 0x11D4, kRelayFlags = 12, kRelaySend = 28;
+
 std::recursive_mutex lock;
 std::vector<std::string> calls;
 std::vector<std::string> relayTexts;
@@ -21,11 +27,11 @@ double served[kMaxVariableId];
 FrameHookEntry registeredHook;
 bool recording = true;
 
-uintptr_t hookTable[kHookRemoveEntry + 1];
-uintptr_t oldHookTable[kOldHookRemoveEntry + 1];
-uintptr_t variableTable[kVariableReadEntry + 1];
-unsigned char globalBlock[kReadyWordOffset + 64];
-unsigned char relayRecord[kRelaySendOffset + sizeof(uintptr_t)];
+uintptr_t hookTable[kRemoveHook + 1];
+uintptr_t oldHookTable[kRemoveOldHook + 1];
+uintptr_t variableTable[kReadVariable + 1];
+unsigned char globalBlock[kReadyWord + 64];
+unsigned char relayRecord[kRelaySend + sizeof(uintptr_t)];
 
 void Record(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Record(const char* format, ...) {
@@ -77,8 +83,13 @@ uintptr_t Address(Entry entry) {
     return reinterpret_cast<uintptr_t>(entry);
 }
 
-void SetPointer(ImportRow row, void* pointer) {
-    __atomic_store_n(&ImportTable[row].pointer, pointer, __ATOMIC_RELEASE);
+// Fills the row that asks for this service id, as a host does: it reads the ids the table lists.
+void SetPointer(uint32_t id, void* pointer) {
+    for (ServiceImport& row : ImportTable) {
+        if (row.id == id && id != 0) {
+            __atomic_store_n(&row.pointer, pointer, __ATOMIC_RELEASE);
+        }
+    }
 }
 
 } // namespace
@@ -89,11 +100,11 @@ void SetValue(uint32_t id, double value) {
 }
 
 void SetGroundSpeedWord(uint32_t word) {
-    std::memcpy(globalBlock + kGroundSpeedWordOffset, &word, sizeof word);
+    std::memcpy(globalBlock + kGroundSpeedWord, &word, sizeof word);
 }
 
 void SetReadyWord(uint32_t word) {
-    std::memcpy(globalBlock + kReadyWordOffset, &word, sizeof word);
+    std::memcpy(globalBlock + kReadyWord, &word, sizeof word);
 }
 
 FrameHookEntry RegisteredHook() {
@@ -125,26 +136,26 @@ void Install(const Services& services) {
         recording = services.record;
     }
     std::memset(globalBlock, 0, sizeof globalBlock);
-    hookTable[kHookRegisterEntry] = Address(&HookEntry<kHookRegister, true>);
-    hookTable[kHookRemoveEntry] = Address(&HookEntry<kHookRemove, false>);
-    oldHookTable[kOldHookRegisterEntry] = Address(&HookEntry<kOldHookRegister, true>);
-    oldHookTable[kOldHookRemoveEntry] = Address(&HookEntry<kOldHookRemove, false>);
-    variableTable[kVariableRegisterEntry] = Address(&VariableRegister);
-    variableTable[kVariableReadEntry] = Address(&VariableRead);
-    std::memcpy(relayRecord + kRelayFlagsOffset, &services.relayFlags, sizeof services.relayFlags);
+    hookTable[kRegisterHook] = Address(&HookEntry<kHookRegister, true>);
+    hookTable[kRemoveHook] = Address(&HookEntry<kHookRemove, false>);
+    oldHookTable[kRegisterOldHook] = Address(&HookEntry<kOldHookRegister, true>);
+    oldHookTable[kRemoveOldHook] = Address(&HookEntry<kOldHookRemove, false>);
+    variableTable[kRegisterVariable] = Address(&VariableRegister);
+    variableTable[kReadVariable] = Address(&VariableRead);
+    std::memcpy(relayRecord + kRelayFlags, &services.relayFlags, sizeof services.relayFlags);
     const uintptr_t send = services.relaySendEntry ? Address(&RelaySend) : 0;
-    std::memcpy(relayRecord + kRelaySendOffset, &send, sizeof send);
+    std::memcpy(relayRecord + kRelaySend, &send, sizeof send);
 
-    SetPointer(kRowHook, services.hook ? hookTable : nullptr);
-    SetPointer(kRowGlobalData, services.globalData ? globalBlock : nullptr);
-    SetPointer(kRowVariables, services.variables ? variableTable : nullptr);
-    SetPointer(kRowOldHook, services.oldHook ? oldHookTable : nullptr);
-    SetPointer(kRowRelay, services.relay ? relayRecord : nullptr);
+    SetPointer(0x0001, services.hook ? hookTable : nullptr);
+    SetPointer(0x0002, services.globalData ? globalBlock : nullptr);
+    SetPointer(0x000F, services.variables ? variableTable : nullptr);
+    SetPointer(0x0004, services.oldHook ? oldHookTable : nullptr);
+    SetPointer(0x521F, services.relay ? relayRecord : nullptr);
 }
 
 void Uninstall() {
-    for (int row = 0; row < kImportRowCount; row++) {
-        SetPointer(static_cast<ImportRow>(row), nullptr);
+    for (ServiceImport& row : ImportTable) {
+        __atomic_store_n(&row.pointer, nullptr, __ATOMIC_RELEASE);
     }
 }
 

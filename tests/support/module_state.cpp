@@ -19,9 +19,12 @@
 #include "transport/serial.h"
 #include "transport/writer.h"
 
+// Linkage as the library holds it when loaded (constant-initialized, so this copy sees it unchanged).
+static const ModuleLinkage kLoadedLinkage = Linkage;
+
 void ResetModuleState() {
     // Host shell
-    Linkage.version = kVersionGeneration1;
+    Linkage = kLoadedLinkage;
     for (ServiceImport& row : ImportTable) {
         __atomic_store_n(&row.pointer, nullptr, __ATOMIC_RELEASE);
     }

@@ -50,6 +50,7 @@ TEST(HostTest, GenerationFromTheMainWindowAtAttachOnly) {
         {{{kOwn, "FSMAINX", "Flight Simulator 2002"}}, 0, 0},
         {{{kOwn, "fsMAIN", "Flight Simulator 2002"}}, 0, 0},
         {{{kOwn, "FSM", "Flight Simulator 2002"}}, 0, 0},
+        {{{kOwn, "FXMAIN", "Flight Simulator 2002"}}, 0, 0},
         {{{kOwn, "", "Flight Simulator 2002"}}, 0, 0}, // class name unreadable
         {{}, 0, 0},
         {{{kOther, "FSMAIN", "Flight Simulator 2002"}, {kOwn, "FSMAIN", "Flight Simulator 2004"}}, 2, 0x900},
@@ -90,6 +91,7 @@ TEST(HostTest, StartUpReadsTheSettingsBesideTheLibraryOrStaysIdle) {
         bool deviceMissing, timerFails;
     } cases[] = {
         {dll, ini, false, false},
+        {"C:\\Sim.9\\Waypost.dll", "C:\\Sim.9\\Waypost.ini", false, false}, // cut at the last dot
         {"C:\\Sim.9\\Waypost", "C:\\Sim.ini", false, false},
         {"Waypost", ".ini", false, false},
         {a255 + ".dll", a255 + ".ini", false, false}, // 259 characters

@@ -65,6 +65,7 @@ TEST_F(FixTest, PositionFields) {
     } cases[] = {
         {0, 0, true, "N 0 0 0 E 0 0 0"},
         {2400420, 0, true, "N 21 35 999999 E 0 0 0"}, // multiplied by 90 first: not 21 36 000000
+        {200035, 0, true, "N 1 47 999999 E 0 0 0"},   // and then by the inverse: not 1 48 000000
         {5000875, -140737488355328.0, true, "N 45 0 0 E 180 0 0"},
         {5000875, 140737488355328.0, false, "N 45 0 0 E 180 0 0"},
         {-5348001, -70368744177664.0, true, "S 48 7 415242 W 90 0 0"},
@@ -99,14 +100,15 @@ TEST_F(FixTest, TracksHeadingAndDrift) {
         {0, 360, 0, 0, 0, 0, 0, 360, 0, 360},
         {0, 720, 0, 0, 0, kHundredKnots, 0, 360, 0, 360},
         {0, 359.99, 0, 0, 0, 0, 0, 359.99, 359.99, 359.99},
-        {0, 10, 0, 270, 20, kHundredKnots, 0, 21.3593, 21.3593, 10},       // wind on the right
-        {1, 10, 0, 90, 20, kHundredKnots, 0, 358.6407, 358.6407, 10},      // on the left, wraps below 0
-        {0, 350, 0, 270, 20, kHundredKnots, 0, 1.3593, 1.3593, 350},       // wraps above 360
-        {0, 10, 0, 270, 0.5, kBelowOneKnot, 0, 10, 10, 10},                // no drift below 1 knot
-        {0, 10, 0, 270, 50, 674295, 0, 10, 10, 10},                        // no wind triangle at 20 knots
-        {0, 100, -10, 0, 0, 0, 0, 100, 110, 110},                          // west variation
-        {0, 100, 10, 0, 0, 0, 0, 100, 90, 90},                             // east variation
-        {2, 10, 0, 270, 2.0, kHundredKnots, 1.5, 11.1286, 11.1286, 10},    // 2 knots: still the drift
+        {0, 10, 0, 270, 20, kHundredKnots, 0, 21.3593, 21.3593, 10},    // wind on the right
+        {1, 10, 0, 90, 20, kHundredKnots, 0, 358.6407, 358.6407, 10},   // on the left, wraps below 0
+        {0, 350, 0, 270, 20, kHundredKnots, 0, 1.3593, 1.3593, 350},    // wraps above 360
+        {0, 10, 10, 270, 20, kHundredKnots, 0, 20.8325, 10.8325, 0},    // the wind angle less the variation
+        {0, 10, 0, 270, 0.5, kBelowOneKnot, 0, 10, 10, 10},             // no drift below 1 knot
+        {0, 10, 0, 270, 50, 674295, 0, 10, 10, 10},                     // no wind triangle at 20 knots
+        {0, 100, -10, 0, 0, 0, 0, 100, 110, 110},                       // west variation
+        {0, 100, 10, 0, 0, 0, 0, 100, 90, 90},                          // east variation
+        {2, 10, 0, 270, 2.0, kHundredKnots, 1.5, 11.1286, 11.1286, 10}, // 2 knots: still the drift
         {2, 10, -10, 270, 2.01, kHundredKnots, 1.5, 75.9437, 85.9437, 20}, // above: the host's track
         {2, 10, 0, 270, 3, kHundredKnots, -0.5, 331.3521, -28.6479, 10},   // taken without wrapping
         {0, 1e300, 0, 0, 0, 0, 0, 360, 0, 360}, // a multiple of 360, reduced without a loop

@@ -85,6 +85,9 @@ TEST_F(SentencesTest, NmeaWithNegativeAndStandingValues) {
         {-10.35, 0.05, "$PGRMZ,-33.9,f,2*10\r\n",
          "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,-10.3,M,,,,*2A\r\n",
          "$GPVTG,84.4,T,80.2,M,0.0,N,0.0,K*4C\r\n"},
+        {3048.05, 22.45, "$PGRMZ,10000.2,f,2*07\r\n",
+         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,3048.0,M,,,,*0A\r\n",
+         "$GPVTG,84.4,T,80.2,M,22.4,N,41.5,K*48\r\n"},
         {-0.45, 0.05, "$PGRMZ,-1.4,f,2*2C\r\n",
          "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,-0.4,M,,,,*1C\r\n",
          "$GPVTG,84.4,T,80.2,M,0.0,N,0.0,K*4C\r\n"},
@@ -139,6 +142,7 @@ TEST(Checksum, CoversTheBytesAfterTheDollarOnly) {
 
 TEST(FormatAt, NeverWritesPastTheBuffer) {
     OutputBuffer[kOutputBufferSize - 1] = 'x';
+    EXPECT_EQ(FormatAt(kOutputBufferSize - 4, "%d", 1234), kOutputBufferSize - 1); // exactly full
     EXPECT_EQ(FormatAt(kOutputBufferSize - 4, "%d", 123456), kOutputBufferSize - 1);
     EXPECT_EQ(std::string(OutputBuffer + kOutputBufferSize - 4), "123");
     EXPECT_EQ(FormatAt(kOutputBufferSize - 1, "%s", "more"), kOutputBufferSize - 1);
@@ -252,6 +256,24 @@ TEST_F(SentencesTest, AbsurdValuesSaturateInsteadOfOverflowing) {
     navSnapshot.magVariation = 3.25;
     EXPECT_EQ(Appended(AppendAviationBlock),
               Block("z01790\r\nAN 2147483647 5999\r\nBE 011 214748364799\r\nC081\r\nD022\r\nQW033\r\n"));
+
+    // The widest cycle of all: every record with every field at its widest still fits the buffer whole.
+    NavSnapshot& n = navSnapshot;
+    for (int32_t* field : {&n.latDegrees, &n.latMinutes, &n.latMinuteFraction, &n.lonDegrees, &n.lonMinutes,
+                           &n.lonMinuteFraction, &n.timeHours, &n.timeMinutes, &n.timeSeconds, &n.dateYear2,
+                           &n.dateMonth, &n.dateDay}) {
+        *field = INT32_MIN;
+    }
+    for (double* field : {&n.groundSpeedKnots, &n.groundSpeedKmh, &n.trackTrue, &n.trackMagnetic,
+                          &n.headingMagnetic, &n.magVariation, &n.altitudeMetres, &n.airspeedValue,
+                          &n.verticalSpeedFpm, &n.bankDegrees, &n.pitchDegrees}) {
+        *field = -1e300;
+    }
+    HostGeneration = 1;
+    sentenceMask = 0xEFF;
+    const std::string widest(OutputBuffer, static_cast<size_t>(ComposeRecords(99)));
+    EXPECT_GT(widest.size(), 1300u);
+    EXPECT_EQ(widest.substr(widest.size() - 7), "U0000\r\n");
 }
 
 TEST_F(SentencesTest, HundredthsCountFromTheFirstCycleOfTheSecond) {
