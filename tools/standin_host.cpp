@@ -44,6 +44,7 @@ const char kUsage[] =
     "\n"
     "The run:\n"
     "  --rate HZ        frames per second; the module's hook is called once per frame (default 30)\n"
+    "  --low-precision  run with the x87 precision lowered to 24 bits, as 3D hosts do\n"
     "  --run S          seconds from ModuleInit to ModuleDeinit (default 90)\n"
     "  --linger S       keep the message loop running S s after the module is unloaded (default 0)\n"
     "  --route FILE     route to fly (default: the built-in route, tools/routes/default.route)\n"
@@ -59,9 +60,10 @@ const char kUsage[] =
     "The log holds one JSON object a line, each with \"t\" (seconds since the host started) and \"kind\":\n"
     "start, linkage (Linkage words), imports (rows filled), init (ModuleInit's result), settings (the INI\n"
     "after start-up), hook (register/remove: service, entry, constant), sample (ids registered and read in\n"
-    "that frame, the values served by id, the ground-speed and ready words, the aircraft's true state),\n"
-    "relay (first argument, length, text), timer, anomaly, deinit (duration, hooks and threads left),\n"
-    "unload, end (counts and relay periods).\n"
+    "that frame, the values served by id, the ground-speed and ready words, the system clock, the "
+    "aircraft's\n"
+    "true state), relay (first argument, length, text), timer, anomaly, deinit (duration, hooks and threads\n"
+    "left), unload, end (counts and relay periods).\n"
     "\n"
     "Exit status: 0 when the run showed nothing wrong, 1 for a usage or load error, 3 when the module did\n"
     "something a host must not see (listed as \"anomaly\" lines): a hook or service misuse, a timer after\n"
@@ -95,6 +97,7 @@ struct Options {
     const char* start = nullptr;
     const char* logPath = nullptr;
     bool echo = false;
+    bool lowPrecision = false;
 };
 
 struct HookSlot {
@@ -278,11 +281,12 @@ bool ServeVariable(uint32_t id, double* value) {
     case 0x41:
         *value = aircraft.verticalSpeedMs * 256.0;
         break;
+    // The simulator counts pitch positive with the nose down and bank positive with the left wing down.
     case 0x4D:
-        *value = WrapDegrees(aircraft.pitchDeg);
+        *value = WrapDegrees(-aircraft.pitchDeg);
         break;
     case 0x4F:
-        *value = WrapDegrees(aircraft.bankDeg);
+        *value = WrapDegrees(-aircraft.bankDeg);
         break;
     case 0x33A:
         *value = aircraft.bankDeg * 5.0;
@@ -469,6 +473,9 @@ int ParseOptions(int argc, char** argv) {
             usedValue = false;
         } else if (std::strcmp(option, "--echo") == 0) {
             options.echo = true;
+            usedValue = false;
+        } else if (std::strcmp(option, "--low-precision") == 0) {
+            options.lowPrecision = true;
             usedValue = false;
         } else if (value == nullptr) {
             valid = false;
@@ -670,18 +677,29 @@ void PumpMessages() {
     }
 }
 
+// Seconds since 1970 from the system clock, which readers in other processes share.
+double WallSeconds() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t ticks = static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime; // 100 ns
+    constexpr uint64_t kTicksFrom1601To1970 = 116444736000000000ULL;
+    return static_cast<double>(ticks - kTicksFrom1601To1970) / 1e7;
+}
+
 void LogSample(const Aircraft& flown) {
     ++samples;
     const uint32_t groundSpeedWord = HostWord(globalData, kGroundSpeedWordOffset);
     const uint32_t readyWord = HostWord(globalData, kReadyWordOffset);
-    LogRecord(
-        "sample",
-        ",\"frame\":%ld,\"registered\":[%s],\"read\":[%s],\"values\":{%s},\"groundSpeedWord\":%u,"
-        "\"readyWord\":%u,\"truth\":{\"lat\":%.9f,\"lon\":%.9f,\"groundSpeedKt\":%.6f,\"trackTrue\":%.6f,"
-        "\"headingTrue\":%.6f,\"altitudeM\":%.4f,\"date\":\"%04d-%02d-%02d\",\"time\":\"%02d:%02d:%02d\"}",
-        frames, frameRegistered, frameRead, frameValues, groundSpeedWord, readyWord, flown.latDeg,
-        flown.lonDeg, flown.groundSpeedKt, flown.trackTrue, flown.headingTrue, flown.altitudeM, simClock.year,
-        simClock.month, simClock.day, simClock.hour, simClock.minute, simClock.second);
+    LogRecord("sample",
+              ",\"frame\":%ld,\"registered\":[%s],\"read\":[%s],\"values\":{%s},\"groundSpeedWord\":%u,"
+              "\"readyWord\":%u,\"wall\":%.3f,\"truth\":{\"lat\":%.9f,\"lon\":%.9f,\"groundSpeedKt\":%.6f,"
+              "\"trackTrue\":%.6f,\"headingTrue\":%.6f,\"altitudeM\":%.4f,\"verticalSpeedMs\":%.6f,"
+              "\"airspeedKt\":%.6f,\"pitchUp\":%.6f,\"rollRight\":%.6f,\"date\":\"%04d-%02d-%02d\","
+              "\"time\":\"%02d:%02d:%02d\"}",
+              frames, frameRegistered, frameRead, frameValues, groundSpeedWord, readyWord, WallSeconds(),
+              flown.latDeg, flown.lonDeg, flown.groundSpeedKt, flown.trackTrue, flown.headingTrue,
+              flown.altitudeM, flown.verticalSpeedMs, flown.airspeedKt, flown.pitchDeg, flown.bankDeg,
+              simClock.year, simClock.month, simClock.day, simClock.hour, simClock.minute, simClock.second);
 }
 
 void RunFrame(double now, double seconds) {
@@ -831,6 +849,12 @@ int main(int argc, char** argv) {
     }
 
     const double period = 1.0 / options.rate;
+    if (options.lowPrecision) {
+        uint16_t control;
+        __asm__ volatile("fnstcw %0" : "=m"(control));
+        control = static_cast<uint16_t>(control & ~0x0300); // precision control 00: 24 bits
+        __asm__ volatile("fldcw %0" : : "m"(control));
+    }
     const double initStart = HostSeconds();
     const UINT_PTR initResult = linkage->init();
     moduleInitAt = HostSeconds();
