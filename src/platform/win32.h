@@ -209,6 +209,7 @@ typedef unsigned long u_long; // as <winsock2.h> and glibc both declare it
 #define IPPROTO_UDP 17
 #define SOL_SOCKET 0xffff
 #define SO_BROADCAST 0x0020
+#define SO_SNDBUF 0x1001
 #define SOMAXCONN 0x7fffffff
 #define FIONBIO (-2147195266L) // 0x8004667E, as <winsock2.h> has it
 #define WSAEWOULDBLOCK 10035

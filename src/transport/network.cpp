@@ -159,6 +159,8 @@ void AcceptClients(NetworkOutput* output, TcpClient* slots) {
         }
         u_long nonBlocking = 1;
         ioctlsocket(s, FIONBIO, &nonBlocking);
+        setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&kClientSendBuffer),
+                   sizeof kClientSendBuffer);
         *slot = TcpClient{s, "", 0, 0, 0};
         std::memcpy(slot->peer, name, sizeof name);
         output->clients++;

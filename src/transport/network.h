@@ -10,6 +10,9 @@
 constexpr int32_t kMaxTcpClients = 8;
 constexpr DWORD kClientStallMs = 5000;      // a client whose buffer stays full this long is closed
 constexpr int32_t kClientInputLimit = 4096; // a client that sends more than this is closed
+// The system's buffer for each client: a few cycles. A reader that falls behind finds it full within
+// seconds and misses cycles, instead of being fed positions minutes old from a buffer the system grew.
+constexpr int kClientSendBuffer = 8192;
 
 // Start-up, host's thread: starts Winsock and opens a socket for each configured entry (a TCP server
 // listens). Returns the number of entries ready; with no entries configured, Winsock is not started.
