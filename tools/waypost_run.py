@@ -178,3 +178,20 @@ def metres_between(lat1, lon1, lat2, lon2):
     north = (lat2 - lat1) * 111195.0
     east = ((lon2 - lon1 + 180) % 360 - 180) * 111195.0 * math.cos(math.radians((lat1 + lat2) / 2))
     return math.hypot(north, east)
+
+
+def sample_of_fix(fix, samples):
+    """The logged sample a decoded fix (gpsd's TPV) came from: among those served in the fix's second of the
+    simulator's clock, the one nearest to it; None when there is none."""
+    stamp = fix.get("time", "")
+    same_second = [sample for sample in samples
+                   if stamp.startswith("%sT%s" % (sample["truth"]["date"], sample["truth"]["time"]))]
+    return min(same_second, default=None, key=lambda sample: metres_between(
+        sample["truth"]["lat"], sample["truth"]["lon"], fix["lat"], fix["lon"]))
+
+
+def start_gpsd(port, sources, errors):
+    """gpsd in the foreground on a loopback port, polling its sources (udp://... or tcp://... URLs) at once;
+    its messages go to the file errors."""
+    return subprocess.Popen(["gpsd", "-N", "-n", "-S", str(port)] + list(sources), stdout=subprocess.DEVNULL,
+                            stderr=open(errors, "w"))

@@ -2,13 +2,15 @@
 """End-to-end tests: the real Waypost.dll inside the stand-in host under Wine.
 
   e2e.py run --out DIR --host waypost-host.exe --dll Waypost.dll
-      runs every scenario side by side (one 25 s start delay for all) and keeps each one's console,
-      log, settings file and serial capture under DIR/<scenario>/
-  e2e.py check GROUP --out DIR
-      checks what the run left: relay (every cycle's text against the values served), serial (the line
-      settings, the byte stream, gpsdecode's fixes against the values served), lifecycle (generations,
-      hook services, registrations, missing services, failed start-up, early shut-down, settings
-      write-back), periods (output period for several intervals)
+      runs every scenario side by side (one 25 s start delay for all) and keeps each one's console, host log,
+      settings file, module log and captures under DIR/<scenario>/
+  e2e.py check GROUP --out DIR --replay replay.exe
+      checks what the run left: relay (every text the relay received, byte for byte against the module's
+      composition of the values served), serial (line settings, the byte stream, gpsdecode's fixes against
+      the aircraft's true position), lifecycle (generations, hook services, registrations, missing services,
+      failed start-up, early shut-down, settings write-back), periods (output period for several intervals),
+      network (gpsd over UDP and TCP, the EFB text and GDL 90 decoded from the public formats against the
+      aircraft, several TCP clients, the serial line beside them), log (the module's log lines)
 """
 
 import argparse
@@ -16,6 +18,7 @@ import json
 import math
 import os
 import re
+import socket
 import subprocess
 import sys
 import threading
@@ -24,23 +27,38 @@ import time
 sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools"))
-sys.path.insert(0, HERE)
 
-import oracle  # noqa: E402
+import netfeed  # noqa: E402
 import waypost_run as run  # noqa: E402
 
 ALL_RECORDS = "RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY"
 NMEA_SET = "RMC,GGA,GSA,GSV,VTG,GLL"
+MASK_BITS = {"RMC": 0x001, "GLL": 0x002, "GGA": 0x004, "VTG": 0x008, "RMA": 0x010, "PGRMZ": 0x020, "GSA": 0x040,
+             "GSV": 0x080, "GTEXT": 0x200, "AV400": 0x400, "RPY": 0x800}
+REQUESTS = [0x47, 0x48, 0x56, 0x52, 0x49, 0x40, 0x155, 0x157, 0x158, 0x06, 0x07, 0x05, 0x09, 0x08, 0x3D, 0x41,
+            0x4D, 0x4F, 0x33A, 0x29, 0x341, 0x342]
 SERIAL_PORT = 41
+NETWORK_SERIAL_PORT = 43
 MISSING_PORT = 77
 ANTIMERIDIAN = os.path.join(HERE, "routes", "antimeridian.route")
 
-# name: settings (None: no file), host options, seconds from start-up to shut-down, seconds after unload,
-# and whether the module's port is the pseudo-terminal line.
+
+def free_port(kind):
+    """A loopback port nothing listens on now."""
+    with socket.socket(socket.AF_INET, kind) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+PORTS = {name: free_port(socket.SOCK_DGRAM if name != "tcp" else socket.SOCK_STREAM)
+         for name in ("udp", "tcp", "efb", "gdl90", "gpsd")}
+
+# name: settings (None: no file), host options, seconds from start-up to shut-down, seconds after unload, and
+# whether the module's port is a pseudo-terminal line (its number).
 SCENARIOS = {
     "relay-gen2": dict(
         settings=[("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", "2000")],
-        options=["--generation", "2004"], run=55),
+        options=["--generation", "2004", "--low-precision"], run=55),
     "relay-gen1-antimeridian": dict(
         settings=[("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", "1000"), ("PosTo6Decimal", "No")],
         options=["--generation", "2002", "--route", ANTIMERIDIAN], run=55),
@@ -62,7 +80,7 @@ SCENARIOS = {
     "no-variable-service": dict(
         settings=[("Port", "NetHub")], options=["--generation", "2004", "--omit", "variables"], run=35),
     "unopenable-port": dict(
-        settings=[("Port", "COM%d" % MISSING_PORT)], options=["--generation", "2004"], run=30),
+        settings=[("Port", "COM%d" % MISSING_PORT), ("Log", "Yes")], options=["--generation", "2004"], run=30),
     "early-shutdown": dict(
         settings=[("Port", "NetHub")], options=["--generation", "2004"], run=5, linger=30),
     "first-run-settings": dict(settings=None, options=["--generation", "2004"], run=2),
@@ -71,14 +89,87 @@ SCENARIOS = {
         options=["--generation", "2004"], run=2),
     "serial": dict(
         settings=[("Port", "COM%d" % SERIAL_PORT), ("Speed", "19200"), ("Sentences", NMEA_SET),
-                  ("Interval", "1000")],
-        options=["--generation", "2004"], run=55, serial=True),
+                  ("Interval", "1000"), ("Log", "Yes")],
+        options=["--generation", "2004"], run=55, serial=SERIAL_PORT),
+    "network": dict(
+        settings=[("Port", "COM%d" % NETWORK_SERIAL_PORT), ("Speed", "115200"), ("Interval", "100"),
+                  ("Sentences", "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ"), ("Log", "Yes"), ("NetworkName", "E2E"),
+                  ("Network", "udp:127.0.0.1:%d, tcp:127.0.0.1:%d, xgps:127.0.0.1:%d, gdl90:127.0.0.1:%d" % (
+                      PORTS["udp"], PORTS["tcp"], PORTS["efb"], PORTS["gdl90"]))],
+        options=["--generation", "2004"], run=60, serial=NETWORK_SERIAL_PORT, network=True),
 }
 
 GENERATION_OF_TITLE = {"98": 0, "2000": 0, "2002": 1, "2004": 2, "none": 2}
+TCP_READERS = 3
 
 
 # ---- Running ------------------------------------------------------------------------------------------
+
+class TcpClient:
+    """A reader of the module's TCP server: keeps what arrives and when its connection ended."""
+
+    def __init__(self, reads=True):
+        self.socket = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        if not reads:
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
+        self.socket.connect(("127.0.0.1", PORTS["tcp"]))
+        self.data = b""
+        self.ended = None  # "closed" or the error, once the module ended the connection
+        if reads:
+            threading.Thread(target=self.read_all, daemon=True).start()
+
+    def read_all(self, timeout=None):
+        self.socket.settimeout(timeout)
+        try:
+            while True:
+                chunk = self.socket.recv(65536)
+                if not chunk:
+                    self.ended = "closed"
+                    return
+                self.data += chunk
+        except OSError as error:
+            self.ended = self.ended or type(error).__name__
+
+
+def gpsd_session(out_folder, log):
+    """Starts gpsd on the module's UDP and TCP outputs once the module listens, and gpspipe on gpsd; returns
+    both processes."""
+    run.wait_for_record(log, "init", 120)
+    gpsd = subprocess.Popen(["gpsd", "-N", "-n", "-S", str(PORTS["gpsd"]), "udp://127.0.0.1:%d" % PORTS["udp"],
+                             "tcp://127.0.0.1:%d" % PORTS["tcp"]],
+                            stdout=subprocess.DEVNULL, stderr=open(os.path.join(out_folder, "gpsd.err"), "w"))
+    time.sleep(2)
+    pipe = subprocess.Popen(["gpspipe", "-w", "127.0.0.1:%d" % PORTS["gpsd"]],
+                            stdout=open(os.path.join(out_folder, "gpspipe.jsonl"), "w"), stderr=subprocess.DEVNULL)
+    return gpsd, pipe
+
+
+def run_network_readers(name, plan, folder, log, host, result):
+    """The readers of the network scenario, while the host runs: gpsd, the EFB and GDL 90 listener, TCP
+    clients (one of which never reads). Records what each received."""
+    with netfeed.Listener({"efb": PORTS["efb"], "gdl90": PORTS["gdl90"]}) as listener:
+        offset = time.time() - time.monotonic()
+        gpsd, pipe = gpsd_session(folder, log)
+        clients = [TcpClient() for _ in range(TCP_READERS)]
+        stalled = TcpClient(reads=False)
+        result["exit"] = host.wait(plan["run"] + 120)
+        exited = time.monotonic()
+        for client in clients:
+            while client.ended is None and time.monotonic() - exited < 15:
+                time.sleep(0.1)
+        stalled.read_all(timeout=15)
+        datagrams = {kind: [(offset + t, data.hex()) for t, _, data in listener.datagrams(kind)]
+                     for kind in ("efb", "gdl90")}
+    for process in (pipe, gpsd):
+        process.terminate()
+        process.wait(10)
+    result["tcp"] = [{"data": client.data.decode("latin-1"), "ended": client.ended} for client in clients]
+    result["stalled"] = {"bytes": len(stalled.data), "ended": stalled.ended}
+    result["endedAfterExit"] = time.monotonic() - exited
+    result["ports"] = PORTS
+    with open(os.path.join(folder, "datagrams.json"), "w") as file:
+        json.dump(datagrams, file)
+
 
 def run_scenario(name, plan, out, host_exe, dll, results):
     folder = os.path.join(out, name)
@@ -89,15 +180,18 @@ def run_scenario(name, plan, out, host_exe, dll, results):
     started = time.monotonic()
     with open(os.path.join(folder, "host.out"), "w") as console:
         if plan.get("serial"):
-            with run.SerialLine(folder, SERIAL_PORT) as line:
+            with run.SerialLine(folder, plan["serial"]) as line:
                 host = run.start_host(host_exe, dll_copy, log, options, console)
                 if run.wait_for_record(log, "init", 60) is not None:
                     time.sleep(1)
                     result["lineSettings"] = line.line_settings()
-                result["exit"] = host.wait(plan["run"] + 120)
+                if plan.get("network"):
+                    run_network_readers(name, plan, folder, log, host, result)
+                else:
+                    result["exit"] = host.wait(plan["run"] + 120)
                 time.sleep(0.5)  # the last bytes on their way through the pseudo-terminal
-                with open(os.path.join(folder, "capture.bin"), "wb") as capture:
-                    capture.write(line.received())
+                with open(os.path.join(folder, "capture.json"), "w") as capture:
+                    json.dump([(t, chunk.decode("latin-1")) for t, chunk in line.chunks], capture)
         else:
             host = run.start_host(host_exe, dll_copy, log, options, console)
             result["exit"] = host.wait(plan["run"] + plan.get("linger", 0) + 120)
@@ -170,8 +264,12 @@ class Scenario:
         self.plan = SCENARIOS[name]
         self.folder = os.path.join(out, name)
         self.records = run.read_log(os.path.join(self.folder, "log.jsonl"))
-        path = os.path.join(self.folder, "result.json")
-        self.result = json.load(open(path)) if os.path.exists(path) else {}
+        self.result = self.json("result.json") or {}
+        self.samples = sorted(self.of("sample"), key=lambda sample: sample["t"])
+
+    def json(self, file):
+        path = os.path.join(self.folder, file)
+        return json.load(open(path)) if os.path.exists(path) else None
 
     def of(self, kind):
         return [record for record in self.records if record["kind"] == kind]
@@ -189,384 +287,160 @@ class Scenario:
             return 0
         return GENERATION_OF_TITLE[options[options.index("--generation") + 1]]
 
-    def mask_tokens(self):
-        tokens = self.settings().get("Sentences", "RMC").upper().split(",")
-        if self.generation() == 0:
-            tokens = [token for token in tokens if token != "RPY"]
-        return tokens or ["RMC"]
+    def module_log(self):
+        path = os.path.join(self.folder, "Waypost.log")
+        return open(path, encoding="latin-1", newline="").read() if os.path.exists(path) else ""
 
-    def six_decimals(self):
-        return not self.settings().get("PosTo6Decimal", "Yes").lower().startswith("no")
+    def line_text(self):
+        return "".join(chunk for _, chunk in self.json("capture.json") or [])
 
-    def init_time(self):
-        init = self.one("init")
-        return init["t"] if init else None
-
-
-GSA = "$GPGSA,M,3,10,06,04,09,02,07,30,05,,,,,1.6,0.9,1.3*3B\r\n"
-GSV = ["$GPGSV,2,1,08,05,77,295,51,02,69,033,50,30,39,315,49,10,36,141,49*7B\r\n",
-       "$GPGSV,2,2,08,09,25,213,49,04,23,044,49,06,17,287,49,07,05,089,49*74\r\n"]
-CYCLE_ORDER = ["GSA", "GSV", "RMA", "RMC", "GLL", "VTG", "GGA", "PGRMZ", "AV400", "RPY", "GTEXT"]
-GTEXT_PATTERN = re.compile(r"@(\d\d)(\d\d)(\d\d)(\d\d)(\d\d)(\d\d)([NS]\d{7})([EW]\d{8})S000([+-]\d{5})"
-                           r"([EW]\d{4}[NS]\d{4})U0000\r\n$")
+    def common_checks(self, checks):
+        checks.expect(self.result.get("exit") == 0, "%s: host exit status %s (see %s/host.out)" % (
+            self.name, self.result.get("exit"), self.folder))
+        checks.expect(not self.of("anomaly"), "%s: host saw %s" % (self.name, [a["what"] for a in self.of("anomaly")]))
+        checks.expect(self.one("end") is not None, "%s: the host did not finish its run" % self.name)
 
 
-def expected_kinds(tokens):
-    kinds = []
-    for kind in CYCLE_ORDER:
-        if kind in tokens:
-            kinds += [kind, kind] if kind == "GSV" else [kind]
-    return kinds
+class Replay:
+    """The module's own composition of logged samples (replay.exe under Wine), in one batch per scenario."""
+
+    RECORDS = ["text", "xgps", "xatt", "heartbeat", "ownship", "altitude", "identification", "ahrs"]
+
+    def __init__(self, replay_exe, scenario, samples, hundredths):
+        settings = scenario.settings()
+        tokens = settings.get("Sentences", "RMC").upper().split(",")
+        mask = sum(bit for token, bit in MASK_BITS.items() if token in tokens
+                   and (token != "RPY" or scenario.generation() != 0)) or MASK_BITS["RMC"]
+        six = 0 if settings.get("PosTo6Decimal", "Yes").lower().startswith("no") else 1
+        name = settings.get("NetworkName", "Waypost")
+        lines = []
+        for sample, hundredth in zip(samples, hundredths):
+            values = " ".join(repr(float(sample["values"].get(str(id_), 0.0))) for id_ in REQUESTS)
+            lines.append("%d %d %d %d %d %s %s\n" % (scenario.generation(), six, mask, hundredth,
+                                                     sample["groundSpeedWord"], values, name))
+        result = subprocess.run([run.WINE_RUN, replay_exe], input="".join(lines), capture_output=True, text=True,
+                                timeout=300)
+        self.records = [dict(zip(self.RECORDS, [bytes.fromhex(part) for part in line.split()]))
+                        for line in result.stdout.splitlines()]
 
 
-def split_records(text):
-    """One cycle's text as (kind, raw) records; raises ValueError on anything that is no record."""
-    records = []
-    position = 0
-    while position < len(text):
-        if text.startswith("$RPY,", position):
-            end = position + 5
-            while end < len(text) and text[end] in "0123456789,-":
-                end += 1
-            if text.startswith("\r\n", end):
-                end += 2
-            records.append(("RPY", text[position:end]))
-        elif text[position] == "$":
-            end = text.index("\r\n", position) + 2
-            tag = text[position + 1:position + 6]
-            records.append(("PGRMZ" if tag == "PGRMZ" else tag[2:], text[position:end]))
-        elif text[position] == "\x02":
-            end = text.index("\x03", position) + 1
-            records.append(("AV400", text[position:end]))
-        elif text[position] == "@":
-            end = text.index("\r\n", position) + 2
-            records.append(("GTEXT", text[position:end]))
-        else:
-            raise ValueError("no record starts at offset %d: %r" % (position, text[position:position + 20]))
-        position = end
-    return records
+def hundredths_of(text):
+    """The hundredths of the second the text's RMC, GLL or GGA carries (0 when it has none)."""
+    match = re.search(r"\$GP(?:RMC|GGA|GLL),(?:[^*]*?,)?\d{6}\.(\d\d),", text)
+    return int(match.group(1)) if match else 0
 
 
-class CycleChecker:
-    """Checks each cycle's text of one scenario against the fix worked out from the sample it came from."""
-
-    def __init__(self, checks, scenario):
-        self.checks = checks
-        self.scenario = scenario
-        self.generation = scenario.generation()
-        self.six = scenario.six_decimals()
-        self.kinds = expected_kinds(scenario.mask_tokens())
-        self.previous_seconds = None
-        self.rpy_line_ends = set()
-
-    def field(self, where, actual, allowed):
-        allowed = allowed if isinstance(allowed, (set, frozenset)) else {allowed}
-        return self.checks.expect(actual in allowed, "%s: %r, expected %s" % (where, actual, " or ".join(
-            repr(text) for text in sorted(allowed))))
-
-    def time_field(self, where, actual, fix):
-        expected = "%02d%02d%02d." % (fix["hours"], fix["minutes"], fix["seconds"])
-        self.field(where + " time", actual[:7], expected)
-        hundredths = actual[7:]
-        if self.previous_seconds is None or self.previous_seconds != fix["seconds"]:
-            self.field(where + " hundredths (new second)", hundredths, "00")
-        else:
-            self.checks.expect(re.fullmatch(r"\d\d", hundredths) and 1 <= int(hundredths) <= 99,
-                               "%s hundredths within a second seen before: %r" % (where, hundredths))
-
-    def position_fields(self, where, fields, fix):
-        self.field(where + " latitude", fields[0], oracle.position_texts(fix["latDegreesReal"], self.six, 2))
-        self.field(where + " N/S", fields[1], fix["latHemisphere"])
-        self.field(where + " longitude", fields[2], oracle.position_texts(fix["lonDegreesReal"], self.six, 3))
-        self.field(where + " E/W", fields[3], fix["lonHemisphere"])
-
-    def track(self, where, actual, value, fix):
-        if fix["driftChecked"]:
-            self.field(where, actual, oracle.decimal_texts(value))
-
-    def check(self, text, sample, where):
-        fix = oracle.expected_fix(sample, self.generation)
-        try:
-            records = split_records(text)
-        except ValueError as error:
-            self.checks.expect(False, "%s: %s" % (where, error))
-            return
-        kinds = [kind for kind, _ in records]
-        if not self.checks.expect(kinds == self.kinds, "%s: records %s, expected %s" % (where, kinds, self.kinds)):
-            return
-        gsv_index = 0
-        for kind, raw in records:
-            here = "%s %s" % (where, kind)
-            if raw.startswith("$") and kind != "RPY":
-                body, tail = raw[1:-5], raw[-5:]
-                self.field(here + " checksum", tail, "*%s\r\n" % run.nmea_checksum(body))
-                fields = body.split(",")
-            if kind == "GSA":
-                self.field(here, raw, GSA)
-            elif kind == "GSV":
-                self.field(here, raw, GSV[gsv_index])
-                gsv_index += 1
-            elif kind == "RMC":
-                self.check_length(here, fields, 12)
-                self.time_field(here, fields[1], fix)
-                self.field(here + " status", fields[2], "A")
-                self.position_fields(here, fields[3:7], fix)
-                self.field(here + " knots", fields[7], oracle.decimal_texts(fix["knots"]))
-                self.track(here + " track", fields[8], fix["trackTrue"], fix)
-                self.field(here + " date", fields[9], "%02d%02d%02d" % (fix["day"], fix["month"], fix["year2"]))
-                self.field(here + " variation", fields[10], oracle.decimal_texts(fix["variation"]))
-                self.field(here + " variation side", fields[11], fix["variationSide"])
-            elif kind == "GGA":
-                self.check_length(here, fields, 15)
-                self.time_field(here, fields[1], fix)
-                self.position_fields(here, fields[2:6], fix)
-                self.field(here + " fixed fields", ",".join(fields[6:9]), "1,05,0.0")
-                self.field(here + " altitude", fields[9], oracle.decimal_texts(fix["altitude"]))
-                self.field(here + " tail", ",".join(fields[10:]), "M,,,,")
-            elif kind == "GLL":
-                self.check_length(here, fields, 7)
-                self.position_fields(here, fields[1:5], fix)
-                self.time_field(here, fields[5], fix)
-                self.field(here + " status", fields[6], "A")
-            elif kind == "VTG":
-                self.check_length(here, fields, 9)
-                self.track(here + " track", fields[1], fix["trackTrue"], fix)
-                self.field(here + " heading", fields[3], oracle.decimal_texts(fix["headingMagnetic"]))
-                self.field(here + " knots", fields[5], oracle.decimal_texts(fix["knots"]))
-                self.field(here + " km/h", fields[7], oracle.decimal_texts(fix["kmh"]))
-                self.field(here + " units", fields[2] + fields[4] + fields[6] + fields[8], "TMNK")
-            elif kind == "RMA":
-                self.check_length(here, fields, 12)
-                self.field(here + " status", fields[1], "A")
-                self.position_fields(here, fields[2:6], fix)
-                self.field(here + " time differences", fields[6] + "," + fields[7], "0.0,0.0")
-                self.field(here + " knots", fields[8], oracle.decimal_texts(fix["knots"]))
-                self.track(here + " track", fields[9], fix["trackTrue"], fix)
-                self.field(here + " variation", fields[10], oracle.decimal_texts(fix["variation"]))
-                self.field(here + " variation side", fields[11], fix["variationSide"])
-            elif kind == "PGRMZ":
-                self.check_length(here, fields, 4)
-                self.field(here + " feet", fields[1], oracle.decimal_texts(fix["altitude"] * 3.28084 + 0.05))
-                self.field(here + " tail", fields[2] + "," + fields[3], "f,2")
-            elif kind == "AV400":
-                self.check_aviation_block(here, raw, fix)
-            elif kind == "RPY":
-                self.check_attitude(here, raw, fix)
-            elif kind == "GTEXT":
-                self.check_text_position(here, raw, fix)
-        self.previous_seconds = fix["seconds"]
-
-    def check_length(self, where, fields, count):
-        self.checks.expect(len(fields) == count, "%s: %d fields, expected %d" % (where, len(fields), count))
-        fields.extend([""] * max(0, count - len(fields)))
-
-    def check_aviation_block(self, where, raw, fix):
-        lines = raw[1:-1].split("\r\n")
-        self.checks.expect(raw[0] == "\x02" and raw[-1] == "\x03" and raw.endswith("\r\n\x03"),
-                           "%s framing: %r" % (where, raw))
-        if not self.checks.expect(len(lines) == 9 and lines[8] == "", "%s: %d lines" % (where, len(lines))):
-            return
-        altitude = fix["altitude"]
-        self.field(where + " z", lines[0], {"z00000"} if altitude < 0 else oracle.int_texts(altitude * 3.28084 + 0.5,
-                                                                                          "z%05d"))
-
-        def minute_lines(letter, hemisphere, degrees_real, degree_digits):
-            texts = set()
-            for degrees, minutes, fraction in oracle.position_part_sets(degrees_real, self.six):
-                hundredths = (fraction + 5000) // 10000 if self.six else (fraction + 50) // 100
-                options = [(degrees, minutes, hundredths)]
-                if hundredths == 100:  # the module may carry into the minutes or hold at 99
-                    carried = (degrees + 1, 0) if minutes == 59 else (degrees, minutes + 1)
-                    options = [(degrees, minutes, 99), carried + (0,)]
-                for option in options:
-                    texts.add(("%s%s %0" + str(degree_digits) + "d %02d%02d") % ((letter, hemisphere) + option))
-            return texts
-
-        self.field(where + " A", lines[1], minute_lines("A", fix["latHemisphere"], fix["latDegreesReal"], 2))
-        self.field(where + " B", lines[2], minute_lines("B", fix["lonHemisphere"], fix["lonDegreesReal"], 3))
-        if fix["driftChecked"]:
-            self.field(where + " C", lines[3], oracle.int_texts(fix["trackMagnetic"] + 0.5, "C%03d"))
-        self.field(where + " D", lines[4], oracle.int_texts(fix["knots"] + 0.5, "D%03d"))
-        self.field(where + " Q", lines[5], {"Q" + fix["variationSide"] + text
-                                            for text in oracle.int_texts(fix["variation"] * 10 + 0.5, "%03d")})
-        self.field(where + " fixed lines", "\r\n".join(lines[6:8]), "T----------\r\nw01@")
-
-    def check_attitude(self, where, raw, fix):
-        self.rpy_line_ends.add(raw.endswith("\r\n"))
-        fields = raw.rstrip("\r\n").split(",")
-        if not self.checks.expect(len(fields) == 16 and fields[0] == "$RPY", "%s: %r" % (where, raw)):
-            return
-
-        def scaled(value, limit, inverse):
-            return {"-250"} if value == limit else oracle.int_texts(value * -250 * inverse + 0.5)
-
-        expected = [
-            oracle.int_texts(fix["bank"] * 10 + 0.5), oracle.int_texts(fix["pitch"] * 10 + 0.5), "-999", "-999",
-            "-999", oracle.int_texts(fix["altitude"] * 3.28084 + 0.5), oracle.int_texts(fix["airspeed"] * 10 + 0.5),
-            oracle.int_texts(fix["verticalSpeedFpm"]), "-999", "-999",
-            scaled(fix["attitudeA"], 127.0, 0.007874015748031496),
-            scaled(fix["attitudeB"], 119.0, 0.008403361344537815),
-            oracle.int_texts(fix["headingMagnetic"] * 10 + 0.5), "-999", "-999"]
-        for number, (actual, allowed) in enumerate(zip(fields[1:], expected), start=1):
-            self.field("%s field %d" % (where, number), actual, allowed)
-
-    def check_text_position(self, where, raw, fix):
-        match = GTEXT_PATTERN.match(raw)
-        if not self.checks.expect(match is not None, "%s layout: %r" % (where, raw)):
-            return
-        date_time = tuple(int(group) for group in match.groups()[:6])
-        self.field(where + " date and time", date_time,
-                   (fix["year2"], fix["month"], fix["day"], fix["hours"], fix["minutes"], fix["seconds"]))
-
-        def column(hemisphere, degrees_real, digits):
-            return {("%s%0" + str(digits) + "d%02d%03d") % (hemisphere, d, m, f // 1000 if self.six else f // 10)
-                    for d, m, f in oracle.position_part_sets(degrees_real, self.six)}
-
-        self.field(where + " latitude", match.group(7), column(fix["latHemisphere"], fix["latDegreesReal"], 2))
-        self.field(where + " longitude", match.group(8), column(fix["lonHemisphere"], fix["lonDegreesReal"], 3))
-        altitude = fix["altitude"]
-        self.field(where + " altitude", match.group(9), {("-" if altitude < 0 else "+") + "%05d" % trunc_value
-                                                          for trunc_value in {int(abs(v) + 0.5)
-                                                                              for v in oracle.nudged(altitude)}})
-        if fix["driftChecked"]:
-            velocities = set()
-            for track in oracle.nudged(fix["trackTrue"]):
-                for knots in oracle.nudged(fix["knots"]):
-                    if track < 90:
-                        angle, east_west, north_south = track, "E", "N"
-                    elif track < 180:
-                        angle, east_west, north_south = 180 - track, "E", "S"
-                    elif track < 270:
-                        angle, east_west, north_south = track - 180, "W", "S"
-                    else:
-                        angle, east_west, north_south = 360 - track, "W", "N"
-                    speed = knots * 5.144444444444445
-                    radians = angle * oracle.DEG_TO_RAD
-                    velocities.add("%s%04d%s%04d" % (east_west, int(math.sin(radians) * speed + 0.5), north_south,
-                                                     int(math.cos(radians) * speed + 0.5)))
-            self.field(where + " velocity", match.group(10), velocities)
+def sample_before(samples, t, slack=0.005):
+    earlier = [sample for sample in samples if sample["t"] <= t + slack]
+    return earlier[-1] if earlier else None
 
 
-def samples_by_time(scenario):
-    """Samples in the order they were taken."""
-    return sorted(scenario.of("sample"), key=lambda sample: sample["t"])
-
-
-def common_checks(checks, scenario):
-    name = scenario.name
-    checks.expect(scenario.result.get("exit") == 0, "%s: host exit status %s (see %s/host.out)" % (
-        name, scenario.result.get("exit"), scenario.folder))
-    checks.expect(not scenario.of("anomaly"), "%s: host saw %s" % (name, [a["what"] for a in scenario.of("anomaly")]))
-    checks.expect(scenario.one("end") is not None, "%s: the host did not finish its run" % name)
-
-
-def check_relay(out):
+def check_relay(out, replay_exe):
     checks = Checks("relay")
     for name in ["relay-gen2", "relay-gen1-antimeridian", "relay-gen0-98", "gen0-2000-no-old-hook",
                  "gen2-plain-title"]:
         scenario = Scenario(out, name)
-        common_checks(checks, scenario)
-        samples = samples_by_time(scenario)
+        scenario.common_checks(checks)
         texts = scenario.of("relay")
-        checker = CycleChecker(checks, scenario)
         checks.expect(len(texts) >= 5, "%s: only %d texts reached the relay" % (name, len(texts)))
-        used = set()
+        pairs = []
         for index, relay in enumerate(texts):
             where = "%s text %d (t=%.2f)" % (name, index + 1, relay["t"])
             checks.expect(relay["arg"] == 1 and relay["length"] == len(relay["text"].encode("latin-1")),
                           "%s: send arguments (%s, length %s)" % (where, relay["arg"], relay["length"]))
-            earlier = [sample for sample in samples if sample["t"] <= relay["t"] + 0.005]
-            if not checks.expect(earlier, "%s: no sample before it" % where):
-                continue
-            sample = earlier[-1]
-            checks.expect(sample["t"] not in used, "%s: a second text for the sample of t=%.2f" % (where, sample["t"]))
-            checks.expect(relay["t"] - sample["t"] < 0.5, "%s: %.2f s after its sample" % (
-                where, relay["t"] - sample["t"]))
-            used.add(sample["t"])
-            checker.check(relay["text"], sample, where)
+            sample = sample_before(scenario.samples, relay["t"])
+            if checks.expect(sample is not None and relay["t"] - sample["t"] < 0.5,
+                             "%s: no sample shortly before it" % where):
+                pairs.append((where, relay["text"], sample))
+        used = {id(sample) for _, _, sample in pairs}
+        checks.expect(len(used) == len(pairs), "%s: two texts from one sample" % name)
         # Every sample is sent, except one taken just before shut-down.
-        checks.expect(len(samples) - len(used) <= 1, "%s: %d samples, %d sent" % (name, len(samples), len(used)))
-        if "RPY" in checker.kinds:
-            print("[e2e] %s: attitude sentence %s" % (name, "ends with CR LF" if checker.rpy_line_ends == {True}
-                                                      else "carries no line end"))
-    crossed = Scenario(out, "relay-gen1-antimeridian")
-    hemispheres = {(fix["latHemisphere"], fix["lonHemisphere"]) for fix in
-                   (oracle.expected_fix(sample, 1) for sample in crossed.of("sample"))}
-    checks.expect(hemispheres == {("S", "E"), ("S", "W")}, "antimeridian route crossed 180: %s" % hemispheres)
-    years = {oracle.expected_fix(sample, 1)["year2"] for sample in crossed.of("sample")}
-    checks.expect(years == {26, 27}, "antimeridian run passed New Year: years %s" % years)
+        checks.expect(len(scenario.samples) - len(used) <= 1, "%s: %d samples, %d sent" % (
+            name, len(scenario.samples), len(used)))
+        replay = Replay(replay_exe, scenario, [s for _, _, s in pairs], [hundredths_of(t) for _, t, _ in pairs])
+        checks.expect(len(replay.records) == len(pairs), "%s: the replay gave %d texts" % (name, len(replay.records)))
+        for (where, text, _), expected in zip(pairs, replay.records):
+            checks.expect(text.encode("latin-1") == expected["text"], "%s: sent %r, composed from its sample %r" % (
+                where, text, expected["text"].decode("latin-1")))
+    # The antimeridian route crosses 180 degrees and New Year's Eve.
+    rmc = [re.search(r"\$GPRMC,[^,]*,A,[^,]*,([NS]),[^,]*,([EW]),[^,]*,[^,]*,\d\d\d\d(\d\d),", relay["text"])
+           for relay in Scenario(out, "relay-gen1-antimeridian").of("relay")]
+    checks.expect({match.group(1, 2) for match in rmc if match} == {("S", "E"), ("S", "W")},
+                  "antimeridian route crossed 180: %s" % {match.group(1, 2) for match in rmc if match})
+    checks.expect({match.group(3) for match in rmc if match} == {"26", "27"}, "antimeridian run passed New Year")
+    return checks.report()
+
+
+def gpsd_fixes(records):
+    return [record for record in records if record.get("class") == "TPV" and "lat" in record]
+
+
+def check_fixes(checks, where, fixes, samples, limit=0.05):
+    """gpsd's fixes against the aircraft's true position and speed at the sample they came from: the one of
+    that second of the simulator's clock (several when the period is shorter) nearest to the fix."""
+    worst = 0.0
+    for fix in fixes:
+        stamp = fix.get("time", "")
+        sample = run.sample_of_fix(fix, samples)
+        if not checks.expect(sample is not None, "%s fix at %s: no sample at that time" % (where, stamp)):
+            continue
+        truth = sample["truth"]
+        error = run.metres_between(truth["lat"], truth["lon"], fix["lat"], fix["lon"])
+        worst = max(worst, error)
+        checks.expect(error < limit, "%s fix at %s: %.3f m from the position served" % (where, stamp, error))
+        served_speed = sample["groundSpeedWord"] / 65536.0
+        checks.expect(abs(fix.get("speed", -1) - served_speed) <= 0.0258 + 0.001,
+                      "%s fix at %s: speed %s m/s, served %.4f m/s" % (where, stamp, fix.get("speed"), served_speed))
+    return worst
+
+
+def cycles_on_line(text, first="$GPGSA"):
+    return [first + piece for piece in text.split(first) if piece]
+
+
+def check_serial(out, replay_exe):
+    checks = Checks("serial")
+    scenario = Scenario(out, "serial")
+    scenario.common_checks(checks)
+    settings = scenario.result.get("lineSettings", "")
+    for flag in ["speed 19200 baud", "cs8", "-parenb", "-cstopb", "-crtscts", "-ixon", "-ixoff"]:
+        checks.expect(re.search(r"(^|[\s;])%s([\s;]|$)" % re.escape(flag), settings),
+                      "line settings lack %r: %r" % (flag, settings))
+    text = scenario.line_text()
+    cycles = cycles_on_line(text)
+    checks.expect(text.startswith("$GPGSA"), "stream begins %r" % text[:20])
+    checks.expect(len(cycles) >= len(scenario.samples) - 1 and len(cycles) >= 20,
+                  "%d cycles on the line for %d samples" % (len(cycles), len(scenario.samples)))
+    # Each cycle is the composition of the sample served at its clock time.
+    by_clock = {sample["truth"]["time"].replace(":", ""): sample for sample in scenario.samples}
+    pairs = [(cycle, by_clock.get(re.search(r"\$GPRMC,(\d{6})", cycle).group(1))) for cycle in cycles]
+    checks.expect(all(sample for _, sample in pairs), "a cycle on the line matches no sample's clock time")
+    pairs = [(cycle, sample) for cycle, sample in pairs if sample]
+    replay = Replay(replay_exe, scenario, [s for _, s in pairs], [hundredths_of(c) for c, _ in pairs])
+    for index, ((cycle, _), expected) in enumerate(zip(pairs, replay.records)):
+        checks.expect(cycle.encode("latin-1") == expected["text"], "cycle %d on the line: %r, composed %r" % (
+            index + 1, cycle, expected["text"].decode("latin-1")))
+    fixes = gpsdecode(text.encode("latin-1"))
+    checks.expect(len(fixes) >= len(cycles) - 2, "gpsdecode decoded %d fixes from %d cycles" % (len(fixes), len(cycles)))
+    worst = check_fixes(checks, "gpsdecode", fixes, scenario.samples)
+    print("[e2e] serial: %d bytes, %d cycles, %d fixes from gpsdecode, largest position error %.4f m" % (
+        len(text), len(cycles), len(fixes), worst))
     return checks.report()
 
 
 def gpsdecode(data):
     result = subprocess.run(["gpsdecode", "-j"], input=data, capture_output=True, timeout=60)
-    fixes = []
+    records = []
     for line in result.stdout.decode("ascii", "replace").splitlines():
         try:
-            record = json.loads(line)
+            records.append(json.loads(line))
         except json.JSONDecodeError:
-            continue
-        if record.get("class") == "TPV" and "lat" in record:
-            fixes.append(record)
-    return fixes
-
-
-def check_serial(out):
-    checks = Checks("serial")
-    scenario = Scenario(out, "serial")
-    common_checks(checks, scenario)
-    settings = scenario.result.get("lineSettings", "")
-    for flag in ["speed 19200 baud", "cs8", "-parenb", "-cstopb", "-crtscts", "-ixon", "-ixoff"]:
-        checks.expect(re.search(r"(^|[\s;])%s([\s;]|$)" % re.escape(flag), settings),
-                      "line settings lack %r: %r" % (flag, settings))
-
-    data = open(os.path.join(scenario.folder, "capture.bin"), "rb").read()
-    text = data.decode("latin-1")
-    samples = samples_by_time(scenario)
-    by_clock = {}
-    for sample in samples:
-        fix = oracle.expected_fix(sample, 2)
-        by_clock.setdefault((fix["hours"], fix["minutes"], fix["seconds"]), []).append(sample)
-    # The line carries the cycles back to back; a cycle begins with GSA.
-    cycles = ["$GPGSA" + piece for piece in text.split("$GPGSA") if piece]
-    checks.expect(text.startswith("$GPGSA"), "stream begins %r" % text[:20])
-    checks.expect(len(cycles) >= len(samples) - 1 and len(cycles) >= 20,
-                  "%d cycles on the line for %d samples" % (len(cycles), len(samples)))
-    checker = CycleChecker(checks, scenario)
-    for index, cycle in enumerate(cycles):
-        rmc = re.search(r"\$GPRMC,(\d\d)(\d\d)(\d\d)", cycle)
-        where = "cycle %d on the line" % (index + 1)
-        if not checks.expect(rmc is not None, "%s has no RMC: %r" % (where, cycle[:80])):
-            continue
-        matching = by_clock.get(tuple(int(group) for group in rmc.groups()), [])
-        if checks.expect(len(matching) == 1, "%s: %d samples at its clock time" % (where, len(matching))):
-            checker.check(cycle, matching[0], where)
-
-    fixes = gpsdecode(data)
-    checks.expect(len(fixes) >= len(cycles) - 2, "gpsdecode decoded %d fixes from %d cycles" % (len(fixes), len(cycles)))
-    worst = 0.0
-    for fix in fixes:
-        stamp = fix.get("time", "")
-        where = "gpsdecode fix at %s" % stamp
-        found = [sample for sample in samples
-                 if stamp.startswith("%sT%s" % (sample["truth"]["date"], sample["truth"]["time"]))]
-        if not checks.expect(len(found) == 1, "%s: %d samples served at that time" % (where, len(found))):
-            continue
-        truth = found[0]["truth"]
-        error = run.metres_between(truth["lat"], truth["lon"], fix["lat"], fix["lon"])
-        worst = max(worst, error)
-        checks.expect(error < 0.05, "%s: %.3f m from the position served" % (where, error))
-        served_speed = found[0]["groundSpeedWord"] / 65536.0
-        checks.expect(abs(fix.get("speed", -1) - served_speed) <= 0.0258 + 0.001,
-                      "%s: speed %s m/s, served %.4f m/s" % (where, fix.get("speed"), served_speed))
-        checks.expect(fix.get("mode") == 3, "%s: mode %s" % (where, fix.get("mode")))
-    print("[e2e] serial: %d bytes, %d cycles, %d fixes from gpsdecode, largest position error %.4f m" % (
-        len(data), len(cycles), len(fixes), worst))
-    return checks.report()
+            pass
+    return gpsd_fixes(records)
 
 
 # Scenario: (version word, (service, entry) that registers, (service, entry) that removes, variables requested,
-# relay texts expected (None: any), RPY expected)
+# relay texts expected, RPY expected)
 LIFECYCLE = {
     "relay-gen2": (0x900, (1, 270), (1, 271), 22, True, True),
     "relay-gen1-antimeridian": (0x800, (4, 6), (4, 7), 20, True, True),
@@ -585,30 +459,26 @@ def check_lifecycle(out):
     checks = Checks("lifecycle")
     for name, (version, registers, removes, requests, sends, attitude) in LIFECYCLE.items():
         scenario = Scenario(out, name)
-        common_checks(checks, scenario)
+        scenario.common_checks(checks)
         linkage = scenario.one("linkage") or {}
         checks.expect(linkage.get("version") == version and linkage.get("leading") == 0x102,
-                      "%s: Linkage leading 0x%X version 0x%X, expected 0x102 and 0x%X" % (
-                          name, linkage.get("leading", -1), linkage.get("version", -1), version))
+                      "%s: Linkage %s, expected leading 0x102 and version 0x%X" % (name, linkage, version))
         hooks = scenario.of("hook")
         actions = [(hook["action"], hook["service"], hook["entry"], hook["constant"]) for hook in hooks]
         checks.expect(actions == [("register",) + registers + (2,), ("remove",) + removes + (2,)],
                       "%s: hook calls %s" % (name, actions))
         if hooks:
-            delay = hooks[0]["t"] - scenario.init_time()
+            delay = hooks[0]["t"] - scenario.one("init")["t"]
             checks.expect(24.9 <= delay <= 27.0, "%s: hook registered %.2f s after start-up" % (name, delay))
-        samples = samples_by_time(scenario)
+        samples = scenario.samples
         if requests == 0:
             checks.expect(not samples, "%s: %d samples without a variable service" % (name, len(samples)))
         elif checks.expect(len(samples) >= 3, "%s: only %d samples" % (name, len(samples))):
-            wanted = oracle.REQUESTS[:requests]
-            checks.expect(samples[0]["registered"] == wanted, "%s: registered %s, expected %s" % (
-                name, samples[0]["registered"], wanted))
-            for sample in samples:
-                checks.expect(sample["read"] == wanted, "%s: sample at %.2f read %s" % (name, sample["t"],
-                                                                                      sample["read"]))
-            for sample in samples[1:]:
-                checks.expect(sample["registered"] == [], "%s: registered again at %.2f" % (name, sample["t"]))
+            wanted = REQUESTS[:requests]
+            checks.expect(samples[0]["registered"] == wanted and all(s["read"] == wanted for s in samples) and
+                          all(s["registered"] == [] for s in samples[1:]),
+                          "%s: registered once and read each time: %s" % (name, [
+                              (s["registered"], s["read"]) for s in samples[:2]]))
         texts = scenario.of("relay")
         if not sends:
             checks.expect(not texts, "%s: relay received %d texts" % (name, len(texts)))
@@ -620,24 +490,23 @@ def check_lifecycle(out):
 
     # The ready word holds a generation-0 host's samples back: registration waits for it.
     scenario = Scenario(out, "relay-gen0-98")
-    samples = samples_by_time(scenario)
-    if samples:
-        delay = samples[0]["t"] - scenario.init_time()
+    if scenario.samples:
+        delay = scenario.samples[0]["t"] - scenario.one("init")["t"]
         checks.expect(delay >= 30.0, "relay-gen0-98: first sample %.2f s after start-up, ready only after 30 s" % delay)
 
     # A port that does not open: start-up stops, the module stays idle, the host runs on.
     scenario = Scenario(out, "unopenable-port")
-    common_checks(checks, scenario)
+    scenario.common_checks(checks)
     checks.expect((scenario.one("init") or {}).get("result") == 0, "unopenable-port: ModuleInit returned %s" % (
         scenario.one("init") or {}).get("result"))
-    checks.expect(not scenario.of("hook") and not scenario.of("timer") and not scenario.of("sample"),
+    checks.expect(not scenario.of("hook") and not scenario.of("timer") and not scenario.samples,
                   "unopenable-port: the idle module registered, timed or sampled")
     checks.expect((scenario.one("end") or {}).get("frames", 0) > 25 * 30,
                   "unopenable-port: host frames %s" % (scenario.one("end") or {}).get("frames"))
 
     # Shut-down before the start timer, then 30 s of message loop without the library.
     scenario = Scenario(out, "early-shutdown")
-    common_checks(checks, scenario)
+    scenario.common_checks(checks)
     checks.expect((scenario.one("init") or {}).get("result", 0) != 0, "early-shutdown: no start timer")
     checks.expect(not scenario.of("hook"), "early-shutdown: hook calls %s" % scenario.of("hook"))
     checks.expect(not [t for t in scenario.of("timer") if t["unloaded"]], "early-shutdown: a timer fired after unload")
@@ -646,36 +515,184 @@ def check_lifecycle(out):
     checks.expect(unload.get("freed") is True and end.get("t", 0) - unload.get("t", 0) >= 29.5,
                   "early-shutdown: unloaded %s, ran on until %s" % (unload, end.get("t")))
 
-    # Settings written back on the first run, with defaults and limits.
+    # Settings written back on the first run, with defaults and limits; nothing more.
     for name, expected in [
             ("first-run-settings", {"PosTo6Decimal": "Yes", "Port": "COM1", "Speed": "4800", "Interval": "2000"}),
             ("settings-limits", {"PosTo6Decimal": "No", "Port": "nethub2", "Speed": "0", "Interval": "100"})]:
         scenario = Scenario(out, name)
-        common_checks(checks, scenario)
+        scenario.common_checks(checks)
         entries = (scenario.one("settings") or {}).get("entries")
         checks.expect(entries == expected, "%s: settings file holds %s, expected %s" % (name, entries, expected))
     return checks.report()
 
 
-# Scenario: interval setting, nominal period in seconds ((interval / 100 + 1) steps of 100 ms).
-PERIODS = {"gen0-2000-no-old-hook": (100, 0.2), "gen2-plain-title": (250, 0.3), "relay-gen0-98": (500, 0.6),
-           "relay-gen1-antimeridian": (1000, 1.1), "relay-gen2": (2000, 2.1)}
+def check_period(checks, where, times, nominal):
+    """The period counts 100 ms steps; each may overrun its sleeps a little, never run short."""
+    if not checks.expect(len(times) >= 5, "%s: %d texts" % (where, len(times))):
+        return
+    gaps = [later - earlier for earlier, later in zip(times, times[1:])]
+    mean = (times[-1] - times[0]) / len(gaps)
+    print("[e2e] periods: %s: mean %.4f s over %3d periods (min %.4f, max %.4f), nominal %.1f s" % (
+        where, mean, len(gaps), min(gaps), max(gaps), nominal))
+    checks.expect(nominal * 0.98 <= mean <= nominal * 1.15, "%s: mean period %.4f s for nominal %.1f s" % (
+        where, mean, nominal))
+    checks.expect(min(gaps) >= nominal - 0.105, "%s: a period of %.4f s" % (where, min(gaps)))
+
+
+# Scenario: nominal period in seconds ((interval / 100 + 1) steps of 100 ms).
+PERIODS = {"gen0-2000-no-old-hook": 0.2, "gen2-plain-title": 0.3, "relay-gen0-98": 0.6,
+           "relay-gen1-antimeridian": 1.1, "relay-gen2": 2.1}
 
 
 def check_periods(out):
     checks = Checks("periods")
-    for name, (interval, nominal) in PERIODS.items():
-        times = [relay["t"] for relay in Scenario(out, name).of("relay")]
-        if not checks.expect(len(times) >= 5, "%s: %d texts" % (name, len(times))):
+    for name, nominal in PERIODS.items():
+        scenario = Scenario(out, name)
+        check_period(checks, "Interval %s" % scenario.settings()["Interval"],
+                     [relay["t"] for relay in scenario.of("relay")], nominal)
+    return checks.report()
+
+
+def check_network(out, replay_exe):
+    checks = Checks("network")
+    scenario = Scenario(out, "network")
+    scenario.common_checks(checks)
+    samples = scenario.samples
+    # gpsd, fed over UDP and connected to the module's TCP server, decodes fixes of the aircraft.
+    ports = scenario.result.get("ports", {})
+    records = [json.loads(line) for line in open(os.path.join(scenario.folder, "gpspipe.jsonl")) if line.strip()]
+    for kind in ("udp", "tcp"):
+        device = "%s://127.0.0.1:%s" % (kind, ports.get(kind))
+        fixes = [fix for fix in gpsd_fixes(records) if fix.get("device") == device]
+        checks.expect(len(fixes) >= 20, "gpsd decoded %d fixes from %s" % (len(fixes), device))
+        worst = check_fixes(checks, "gpsd " + kind, fixes, samples)
+        print("[e2e] network: gpsd %s: %d fixes, largest position error %.4f m" % (kind, len(fixes), worst))
+
+    # The EFB lines and GDL 90 frames: each datagram is the module's composition of the sample before it,
+    # and decodes, from the public formats, to the aircraft's true state at that sample.
+    datagrams = scenario.json("datagrams.json") or {}
+    wall_samples = sorted(samples, key=lambda sample: sample["wall"])
+    arrivals = [(t, bytes.fromhex(data)) for kind in ("efb", "gdl90") for t, data in datagrams.get(kind, [])]
+    pairs = []
+    for t, data in sorted(arrivals):
+        earlier = [sample for sample in wall_samples if sample["wall"] <= t + 0.05]
+        if checks.expect(earlier, "a datagram before the first sample"):
+            pairs.append((data, earlier[-1]))
+    chosen = {id(sample): sample for _, sample in pairs}
+    replay = Replay(replay_exe, scenario, list(chosen.values()), [0] * len(chosen))
+    composed = {key: record for key, record in zip(chosen, replay.records)}
+    counts = {}
+    for data, sample in pairs:
+        records = composed.get(id(sample), {})
+        kind = next((name for name, record in records.items() if record == data and name != "text"), None)
+        checks.expect(kind is not None, "datagram %s is none of the records composed from its sample" % data.hex())
+        counts[kind] = counts.get(kind, 0) + 1
+        check_decoded(checks, data, sample["truth"], sample)
+    cycles = len(scenario.samples)
+    print("[e2e] network: datagrams by record %s for %d samples" % (counts, cycles))
+    for kind in ("xatt", "ahrs"):
+        checks.expect(counts.get(kind, 0) >= cycles - 3, "%d %s datagrams for %d cycles" % (counts.get(kind, 0), kind, cycles))
+    for kind in ("xgps", "heartbeat", "ownship", "altitude", "identification"):
+        checks.expect(cycles / 5 - 3 <= counts.get(kind, 0) <= cycles / 5 + 3,
+                      "%d %s datagrams for %d cycles, once a second" % (counts.get(kind, 0), kind, cycles))
+
+    # Several TCP clients: those that read got one and the same stream of whole cycles (each from its first
+    # full cycle), the one that never reads was closed, and every connection ended when the module was
+    # unloaded.
+    streams = scenario.result.get("tcp", [])
+    tails = [stream["data"][stream["data"].find("$GPGSA"):] for stream in streams]
+    shortest = min(tails, key=len) if tails else ""
+    checks.expect(len(shortest) > 10000 and all(tail.endswith(shortest) for tail in tails),
+                  "TCP readers got different streams (%s bytes)" % [len(t) for t in tails])
+    checks.expect(all(stream["ended"] == "closed" for stream in streams), "TCP readers ended %s" % [
+        stream["ended"] for stream in streams])
+    checks.expect(scenario.result.get("endedAfterExit", 99) < 10, "connections ended %.1f s after the host exited" % (
+        scenario.result.get("endedAfterExit", 99)))
+    log = scenario.module_log()
+    checks.expect(re.search(r"client 127\.0\.0\.1:\d+ closed: not reading for 5 s", log) is not None,
+                  "the client that never reads was not closed: %s" % scenario.result.get("stalled"))
+    # The serial line beside them keeps its period: the arrival of each cycle's first sentence.
+    starts = [t for t, chunk in scenario.json("capture.json") or [] for _ in range(chunk.count("$GPGSA"))]
+    check_period(checks, "serial line beside the network outputs", starts, 0.2)
+    return checks.report()
+
+
+def check_decoded(checks, data, truth, sample):
+    """One datagram decoded from the public formats against the aircraft's true state."""
+    where = "datagram %s" % data.hex()
+    if data[:1] == b"X":
+        line = netfeed.decode_efb(data)
+        if line.get("tag") == "XGPS" or "latitude" in line:
+            checks.expect(line["name"] == "E2E" and abs(line["latitude"] - truth["lat"]) < 1e-6 and
+                          abs(line["longitude"] - truth["lon"]) < 1e-6 and
+                          abs(line["altitude_m"] - truth["altitudeM"]) < 0.06 and
+                          abs(line["track"] - truth["trackTrue"]) < 0.02 and
+                          abs(line["speed_ms"] - sample["groundSpeedWord"] / 65536.0) < 0.06,
+                          "%s: %s against %s" % (where, line, truth))
+        else:
+            checks.expect(abs(line["heading"] - truth["headingTrue"]) < 0.06 and
+                          abs(line["pitch"] - truth["pitchUp"]) < 0.06 and
+                          abs(line["roll"] - truth["rollRight"]) < 0.06, "%s: %s against %s" % (where, line, truth))
+        return
+    for frame in netfeed.gdl90_messages(data):
+        if not checks.expect(frame.get("fcs_ok") and "error" not in frame, "%s: frame %s" % (where, frame)):
             continue
-        gaps = [later - earlier for earlier, later in zip(times, times[1:])]
-        mean = (times[-1] - times[0]) / len(gaps)
-        print("[e2e] periods: Interval %4d: mean %.4f s over %3d periods (min %.4f, max %.4f), nominal %.1f s" % (
-            interval, mean, len(gaps), min(gaps), max(gaps), nominal))
-        # The period counts 100 ms steps; each may overrun its sleeps a little, never run short.
-        checks.expect(nominal * 0.98 <= mean <= nominal * 1.15, "%s: mean period %.4f s for nominal %.1f s" % (
-            name, mean, nominal))
-        checks.expect(min(gaps) >= nominal - 0.105, "%s: a period of %.4f s" % (name, min(gaps)))
+        message = netfeed.decode_gdl90(frame)
+        checks.expect(gdl90_matches(message, truth, sample), "%s: %s against %s" % (where, message, truth))
+
+
+def gdl90_matches(m, truth, sample):
+    knots = sample["groundSpeedWord"] / 65536.0 * 3600 / 1852
+    clock = [int(part) for part in truth["time"].split(":")]
+    kind = m["kind"]
+    if kind == "heartbeat":
+        return m["gps_valid"] and m["utc_ok"] and m["timestamp"] == clock[0] * 3600 + clock[1] * 60 + clock[2]
+    if kind == "ownship":
+        unit = 180 / 2 ** 23
+        return (abs(m["latitude"] - truth["lat"]) < unit * 1.01 and abs(m["longitude"] - truth["lon"]) < unit * 1.01 and
+                m["pressure_altitude"] is None and m["airborne"] == (knots >= 40) and
+                abs(m["horizontal_velocity"] - knots) <= 0.51 and
+                abs(m["vertical_velocity"] - truth["verticalSpeedMs"] * 196.8504) <= 32.1 and
+                abs((m["track"] - truth["trackTrue"] + 180) % 360 - 180) <= 0.71 and m["callsign"] == "E2E" and
+                m["emitter_category"] == 1 and (m["nic"], m["nacp"]) == (11, 11))
+    if kind == "geometric_altitude":
+        return abs(m["altitude"] - truth["altitudeM"] / 0.3048) <= 2.6 and m["vfom"] == 10
+    if kind == "identification":
+        return m["device_name"] == "E2E" and m["altitude_msl"]
+    if kind == "ahrs":
+        return (abs(m["roll"] - truth["rollRight"]) <= 0.051 and abs(m["pitch"] - truth["pitchUp"]) <= 0.051 and
+                abs(m["heading"] - truth["headingTrue"]) <= 0.051 and not m["heading_magnetic"] and
+                abs(m["indicated_airspeed"] - truth["airspeedKt"]) <= 0.51 and m["true_airspeed"] is None)
+    return False
+
+
+def check_log(out):
+    """The module's log of a run like the demo's and of a port that does not open."""
+    checks = Checks("log")
+    expected = {
+        "serial": [r"^ +0\.\d{3} Waypost \S+, settings Z:.*\\Waypost\.ini$",
+                   r"host generation 2 from the main window, class \"FS98MAIN\", title \"Waypost Stand-in Flight "
+                   r"Simulator 2004\"", r"serial COM%d: open at 19200 baud" % SERIAL_PORT,
+                   r"settings: Sentences=RMC,GLL,GGA,GSA,VTG,GSV PosTo6Decimal=Yes Interval=1000",
+                   r"frame hook registered through service 0x0001",
+                   r"output thread started, a cycle every 1\.1 s", r"serial COM%d: first text written" % SERIAL_PORT,
+                   r"output thread stopped", r"summary: \d+ samples taken, 0 dropped",
+                   r"summary: serial COM%d: \d+ texts, \d+ bytes, 0 failed writes" % SERIAL_PORT, r"shut down after"],
+        "unopenable-port": [r"serial COM%d: cannot open: " % MISSING_PORT, r"no output can run: the module stays idle",
+                            r"shut down after"],
+        "network": [r"network tcp 127\.0\.0\.1:\d+: listening", r"network gdl90 127\.0\.0\.1:\d+: first text sent",
+                    r"summary: network udp 127\.0\.0\.1:\d+: \d+ datagrams"],
+    }
+    for name, patterns in expected.items():
+        log = Scenario(out, name).module_log()
+        lines = log.split("\r\n")
+        at = 0
+        for pattern in patterns:
+            found = next((i for i in range(at, len(lines)) if re.search(pattern, lines[i])), None)
+            if checks.expect(found is not None, "%s: no line /%s/ after line %d of its log" % (name, pattern, at)):
+                at = found
+        checks.expect(len(log) <= 65536 and log.endswith("\r\n"), "%s: log of %d bytes" % (name, len(log)))
+        print("[e2e] log of %s: %d lines" % (name, len(lines) - 1))
     return checks.report()
 
 
@@ -687,8 +704,9 @@ def main():
     run_parser.add_argument("--host", required=True)
     run_parser.add_argument("--dll", required=True)
     check_parser = commands.add_parser("check")
-    check_parser.add_argument("group", choices=["relay", "serial", "lifecycle", "periods"])
+    check_parser.add_argument("group", choices=["relay", "serial", "lifecycle", "periods", "network", "log"])
     check_parser.add_argument("--out", required=True)
+    check_parser.add_argument("--replay")
     arguments = parser.parse_args()
     if arguments.command == "run":
         return command_run(arguments)
@@ -696,8 +714,10 @@ def main():
     if not os.path.exists(os.path.join(out, "summary.json")):
         print("[e2e] no run in %s" % out)
         return 1
-    return {"relay": check_relay, "serial": check_serial, "lifecycle": check_lifecycle,
-            "periods": check_periods}[arguments.group](out)
+    checks = {"relay": lambda: check_relay(out, arguments.replay), "serial": lambda: check_serial(out, arguments.replay),
+              "lifecycle": lambda: check_lifecycle(out), "periods": lambda: check_periods(out),
+              "network": lambda: check_network(out, arguments.replay), "log": lambda: check_log(out)}
+    return checks[arguments.group]()
 
 
 if __name__ == "__main__":
