@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""The Waypost demo: the stand-in host flies the default route through the real Waypost.dll under Wine,
-the module writes NMEA to a COM port that ends in a pseudo-terminal, and gpsd's gpsdecode decodes what
-arrives. Shows the start delay, every sentence and every decoded fix as they come, then a summary with
-the largest position error against what the host served. Run through scripts/demo.
+"""The Waypost demo: the stand-in host flies the default route through the real Waypost.dll under Wine.
+The module writes NMEA to a COM port that ends in a pseudo-terminal, which gpsd's gpsdecode decodes; it also
+sends the same text as UDP datagrams to a gpsd daemon, whose client gpspipe shows the fixes, and GDL 90 and
+the EFB simulator text to loopback ports, decoded from the public formats. Shows the start delay, every
+sentence, fix and message as it comes, then a summary per output with the largest position error against
+what the host served, and the module's own log. Run through scripts/demo.
 """
 
 import argparse
@@ -15,11 +17,12 @@ import threading
 import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
+import netfeed  # noqa: E402
 import waypost_run as run  # noqa: E402
 
 DEMO_PORT = 42
 SETTINGS = [("Port", "COM%d" % DEMO_PORT), ("Speed", "4800"), ("Sentences", "GSA,RMC,VTG,GGA"),
-            ("Interval", "1000"), ("PosTo6Decimal", "Yes")]
+            ("Interval", "1000"), ("PosTo6Decimal", "Yes"), ("Log", "Yes")]
 
 print_lock = threading.Lock()
 
@@ -86,6 +89,61 @@ class Decoder:
         self.reader.join(5)
 
 
+class GpsdClient:
+    """A gpsd daemon fed by the module's UDP datagrams, and gpspipe, a gpsd client, showing each fix."""
+
+    def __init__(self, folder, udp_port):
+        self.udp = "udp://127.0.0.1:%d" % udp_port
+        gpsd_port = netfeed_free_port()
+        self.gpsd = run.start_gpsd(gpsd_port, [self.udp], os.path.join(folder, "gpsd.err"))
+        time.sleep(1)
+        self.pipe = subprocess.Popen(["stdbuf", "-oL", "gpspipe", "-w", "127.0.0.1:%d" % gpsd_port],
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.fixes = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for raw in self.pipe.stdout:
+            try:
+                record = json.loads(raw)
+            except json.JSONDecodeError:
+                continue
+            if record.get("class") == "TPV" and "lat" in record:
+                self.fixes.append(record)
+                say("[gpsd] %s from %s: %.6f %.6f, %.1f m/s, mode %s" % (
+                    record.get("time", "?"), record.get("device"), record["lat"], record["lon"],
+                    record.get("speed", 0), record.get("mode")))
+
+    def finish(self):
+        for process in (self.pipe, self.gpsd):
+            process.terminate()
+            process.wait(10)
+        self.reader.join(5)
+
+
+def netfeed_free_port():
+    with netfeed.Listener({"probe": 0}) as probe:
+        return probe.ports["probe"]
+
+
+def show_datagrams(listener, messages, done):
+    """Prints the GDL 90 and EFB messages as they arrive, keeping them by kind, until done is set."""
+    shown = 0
+    while True:
+        finished = done.wait(0.2)
+        entries = listener.datagrams()
+        for _, name, data in entries[shown:]:
+            for message in ([netfeed.decode_gdl90(m) for m in netfeed.gdl90_messages(data)] if name == "gdl90"
+                            else [netfeed.decode_efb(data)]):
+                kind = "error" if "error" in message or not message.get("fcs_ok", True) else message["kind"]
+                messages.setdefault(kind, []).append(message)
+                say("[%s] %s" % (name, netfeed.describe(message)))
+        shown = len(entries)
+        if finished:
+            return
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", default=os.path.join(run.ROOT, "build", "mingw"),
@@ -100,13 +158,25 @@ def main():
         if not os.path.exists(path):
             say("[demo] missing %s: build the mingw preset first" % path)
             return 1
+    with netfeed.Listener({"gdl90": 0, "efb": 0}) as listener:
+        return run_demo(arguments, dll, host_exe, listener)
+
+
+def run_demo(arguments, dll, host_exe, listener):
     folder = os.path.join(run.ROOT, "build", "demo")
-    dll_copy = run.prepare_module_folder(folder, dll, SETTINGS)
+    udp_port = netfeed_free_port()
+    settings = SETTINGS + [("Network", "udp:127.0.0.1:%d,gdl90:127.0.0.1:%d,xgps:127.0.0.1:%d" % (
+        udp_port, listener.ports["gdl90"], listener.ports["efb"]))]
+    dll_copy = run.prepare_module_folder(folder, dll, settings)
     log = os.path.join(folder, "log.jsonl")
-    say("[demo] module and its settings in %s: %s" % (folder, ", ".join("%s=%s" % pair for pair in SETTINGS)))
+    say("[demo] module and its settings in %s: %s" % (folder, ", ".join("%s=%s" % pair for pair in settings)))
     run.ensure_prefix()
 
     decoder = Decoder()
+    gpsd = GpsdClient(folder, udp_port)
+    messages, done = {}, threading.Event()
+    shower = threading.Thread(target=show_datagrams, args=(listener, messages, done), daemon=True)
+    shower.start()
     with run.SerialLine(folder, DEMO_PORT, on_bytes=decoder.feed) as line:
         say("[demo] COM%d is the pseudo-terminal %s; reading its other end %s" % (
             DEMO_PORT, os.path.realpath(line.module_end), os.path.realpath(line.reader_end)))
@@ -128,33 +198,48 @@ def main():
             return 130
         time.sleep(0.5)
     decoder.finish()
+    gpsd.finish()
+    done.set()
+    shower.join(10)
 
     samples = [record for record in run.read_log(log) if record["kind"] == "sample"]
-    worst_position = 0.0
-    worst_speed = 0.0
-    matched = 0
-    for fix in decoder.fixes:
-        for sample in samples:
-            truth = sample["truth"]
-            if fix.get("time", "").startswith("%sT%s" % (truth["date"], truth["time"])):
-                matched += 1
-                error = run.metres_between(truth["lat"], truth["lon"], fix["lat"], fix["lon"])
-                worst_position = max(worst_position, error)
-                worst_speed = max(worst_speed, abs(fix.get("speed", 0) - sample["groundSpeedWord"] / 65536.0))
-                break
     say("[demo] summary: host exit status %d; %d samples served, %d sentences on COM%d" % (
         status, len(samples), decoder.sentences, DEMO_PORT))
-    say("[demo] summary: %d fixes decoded by gpsdecode, %d matched to the truth log by their time" % (
-        len(decoder.fixes), matched))
-    if matched:
-        first, last = decoder.fixes[0], decoder.fixes[-1]
-        say("[demo] summary: from %.5f,%.5f at %s to %.5f,%.5f at %s" % (
-            first["lat"], first["lon"], first.get("time"), last["lat"], last["lon"], last.get("time")))
-        say("[demo] summary: largest position error against the truth log %.4f m; largest speed error %.4f m/s" % (
-            worst_position, worst_speed))
-    ok = status == 0 and matched > 0 and matched == len(decoder.fixes) and worst_position < 1.0
+    matched = summarize_fixes("gpsdecode on COM%d" % DEMO_PORT, decoder.fixes, samples)
+    summarize_fixes("gpsd on network udp, seen by gpspipe", gpsd.fixes, samples)
+    ownship = messages.get("ownship", [])
+    say("[demo] summary: network gdl90: %s; all check sequences good: %s" % (
+        ", ".join("%d %s" % (len(found), kind) for kind, found in sorted(messages.items()) if kind not in ("xgps", "xatt")),
+        "error" not in messages))
+    summarize_fixes("GDL 90 ownship reports (a unit is 2.4 m)", ownship, samples, by_position=True)
+    summarize_fixes("EFB XGPS lines", messages.get("xgps", []), samples, by_position=True)
+    say("[demo] the module's log, %s:" % os.path.join(folder, "Waypost.log"))
+    with open(os.path.join(folder, "Waypost.log"), encoding="latin-1") as module_log:
+        for text in module_log:
+            say("[log] " + text.rstrip("\r\n"))
+    ok = status == 0 and matched and not messages.get("error") and gpsd.fixes and ownship
     say("[demo] %s" % ("done" if ok else "FAILED"))
     return 0 if ok else 1
+
+
+def summarize_fixes(what, fixes, samples, by_position=False):
+    """One summary line: how many fixes, how many matched to the sample they came from (by the clock time
+    they carry, or by position for records without one), the largest position error. True when every fix
+    matched within 5 cm."""
+    worst, matched = 0.0, 0
+    for fix in fixes:
+        lat, lon = fix.get("lat", fix.get("latitude")), fix.get("lon", fix.get("longitude"))
+        if by_position:
+            sample = min(samples, default=None, key=lambda s: run.metres_between(
+                s["truth"]["lat"], s["truth"]["lon"], lat, lon))
+        else:
+            sample = run.sample_of_fix(fix, samples)
+        if sample is not None:
+            matched += 1
+            worst = max(worst, run.metres_between(sample["truth"]["lat"], sample["truth"]["lon"], lat, lon))
+    say("[demo] summary: %s: %d fixes, %d matched to the truth log, largest position error %.4f m" % (
+        what, len(fixes), matched, worst))
+    return bool(fixes) and matched == len(fixes) and worst < 0.05
 
 
 if __name__ == "__main__":
