@@ -73,7 +73,8 @@ static SentenceMask ScanSentences(const char* list) {
             ++i;
         }
         const char* comma = std::strchr(at, ',');
-        const int nameLength = static_cast<int>(comma != nullptr ? comma - at : std::strlen(at));
+        const int nameLength =
+            static_cast<int>(comma != nullptr ? static_cast<size_t>(comma - at) : std::strlen(at));
         if (i < tokensTried) {
             mask |= kSentenceTokens[i].bit;
         } else if (nameLength > 0) {

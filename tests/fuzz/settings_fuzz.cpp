@@ -1,7 +1,8 @@
 // The settings loader with any value (any bytes a profile line can hold, any length) under every key,
 // each key present or absent, on every host generation, in relay and serial output. Checked: what the
-// loader keeps and writes back against what the file held, and that the file it writes back is a fixed
-// point (loading it again gives the same settings and the same file).
+// loader keeps and writes back against what the file held, that the file it writes back is a fixed point
+// (loading it again gives the same settings and the same file), and that the network entries kept are at
+// most eight well-formed ones and the network name is letters and digits.
 #include <strings.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "fuzz_support.h"
 #include "host/linkage.h"
+#include "settings/network_settings.h"
 #include "settings/settings.h"
 #include "win32_standin.h"
 
@@ -16,7 +18,8 @@ namespace {
 
 const char kPath[] = "C:\\Sim\\Modules\\Waypost.ini";
 const char kSection[] = "Waypost";
-const char* const kKeys[] = {"PosTo6Decimal", "Sentences", "Port", "Speed", "Interval"};
+const char* const kKeys[] = {"PosTo6Decimal", "Sentences", "Port",       "Speed",
+                             "Interval",      "Network",   "NetworkName"};
 constexpr size_t kValueRead = 126; // characters a 127-byte read keeps
 constexpr size_t kPortRead = 57;   // characters a 58-byte read keeps
 
@@ -128,8 +131,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(first.file.at("Port") == port, "Port written back wrongly");
     const bool relay = has("Port") && strncasecmp(port.c_str(), "NetHub", 6) == 0;
     Require(first.relay == (relay ? 1 : 0), "relay mode chosen wrongly");
-    // The stand-in opens any device path with a name; only an empty name fails.
-    Require(first.result == (relay || !port.empty() ? TRUE : FALSE),
+    // The stand-in opens any device path with a name; only an empty name fails, and None opens nothing.
+    Require(first.result ==
+                (relay || (!port.empty() && strcasecmp(port.c_str(), "None") != 0) ? TRUE : FALSE),
             "LoadSettings reported the wrong result");
 
     // Speed and Interval: decimal, written back as read; the interval at least 100.
@@ -140,6 +144,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(first.interval >= 100, "an interval below 100 ms");
     Require(interval < 0 || first.interval == std::max<int64_t>(interval, 100), "Interval read wrongly");
     Require(first.file.at("Interval") == std::to_string(first.interval), "Interval written back wrongly");
+
+    // At most eight well-formed network entries, each one that reads back as itself; a name of letters and
+    // digits. Neither key is written back.
+    LoadNetworkSettings(kPath);
+    Require(networkEntryCount >= 0 && networkEntryCount <= kMaxNetworkEntries, "more than eight entries");
+    for (int32_t i = 0; i < networkEntryCount; ++i) {
+        const NetworkEntry& e = networkEntries[i];
+        static const char* const kinds[] = {"udp", "tcp", "xgps", "gdl90"};
+        Require(e.kind >= kNetworkUdp && e.kind <= kNetworkGdl90 && e.port != 0 &&
+                    (e.address != 0 || e.kind == kNetworkTcp),
+                "a malformed network entry was kept");
+        const std::string text = std::string(kinds[e.kind]) + ":" + std::to_string(e.address >> 24) + "." +
+                                 std::to_string(e.address >> 16 & 0xFF) + "." +
+                                 std::to_string(e.address >> 8 & 0xFF) + "." +
+                                 std::to_string(e.address & 0xFF) + ":" + std::to_string(e.port);
+        NetworkEntry again;
+        Require(ParseNetworkEntry(text.c_str(), &again) && again.kind == e.kind &&
+                    again.address == e.address && again.port == e.port,
+                "a network entry does not read back as itself");
+    }
+    const std::string name = networkName;
+    Require(!name.empty() && name.size() <= 8 &&
+                name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789") ==
+                    std::string::npos,
+            "the network name is not 1 to 8 letters and digits");
+    Require(standin::ProfileSection(kPath, kSection).count("Network") == file.count("Network"),
+            "Network was written");
 
     // The file as written back loads to the same settings and stays as it is.
     const Loaded second = Load(generation, first.file);
