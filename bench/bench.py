@@ -14,21 +14,23 @@ import argparse
 import json
 import os
 import re
+import socket
 import subprocess
 import sys
 import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools"))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tools"))
 
+import netfeed  # noqa: E402
 import waypost_run as run  # noqa: E402
 
 ALL_RECORDS = "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,RPY,GTEXT"
 INTERVALS = [100, 250, 1000, 2000]
 PERIOD_RUN = 95        # seconds from start-up to shut-down: 25 s start delay, a minute measured, margins
 CPU_WINDOW = 60.0      # seconds of the output thread's life measured
-LINE_PORT, ROUNDS_PORT = 44, 45
+LINE_PORT, ROUNDS_PORT, NETWORK_PORT = 44, 45, 46
 LINE_RUN, LINE_CLOSE = 45, 35  # the pseudo-terminal closes 35 s after start-up (10 s of output)
 ROUNDS = 100
 
@@ -57,9 +59,26 @@ def thread_cpu_seconds(pid):
     return cpu
 
 
+def output_thread_cpu(host, log, on_started=None):
+    """CPU seconds per minute of the module's output thread, read from /proc: it is the one thread of the
+    Wine process that appears after the hook is registered. on_started runs once the module is started."""
+    before = set(thread_cpu_seconds(host.pid)) if run.wait_for_record(log, "init", 60) else set()
+    if on_started is not None:
+        on_started()
+    if run.wait_for_record(log, "hook", 60) is None:
+        return None
+    time.sleep(5)
+    start = thread_cpu_seconds(host.pid)
+    started = time.monotonic()
+    time.sleep(CPU_WINDOW)
+    end = thread_cpu_seconds(host.pid)
+    elapsed = time.monotonic() - started
+    new = [task for task in end if task not in before and task in start]
+    return (end[new[0]] - start[new[0]]) * 60.0 / elapsed if len(new) == 1 else None
+
+
 def period_run(out, build, interval, results):
-    """The stand-in host in relay mode at one interval; the output thread's CPU time is read from /proc:
-    it is the one thread of the Wine process that appears after the hook is registered."""
+    """The stand-in host in relay mode at one interval."""
     folder = os.path.join(out, "wine", "interval-%d" % interval)
     dll = run.prepare_module_folder(folder, os.path.join(build, "Waypost.dll"),
                                     [("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", str(interval))])
@@ -67,18 +86,7 @@ def period_run(out, build, interval, results):
     with open(os.path.join(folder, "host.out"), "w") as console:
         host = run.start_host(os.path.join(build, "tools", "waypost-host.exe"), dll, log,
                               ["--generation", "2004", "--run", str(PERIOD_RUN)], console)
-        before = set(thread_cpu_seconds(host.pid)) if run.wait_for_record(log, "init", 60) else set()
-        cpu = None
-        if run.wait_for_record(log, "hook", 60) is not None:
-            time.sleep(5)
-            start = thread_cpu_seconds(host.pid)
-            started = time.monotonic()
-            time.sleep(CPU_WINDOW)
-            end = thread_cpu_seconds(host.pid)
-            elapsed = time.monotonic() - started
-            new = [task for task in end if task not in before and task in start]
-            if len(new) == 1:
-                cpu = (end[new[0]] - start[new[0]]) * 60.0 / elapsed
+        cpu = output_thread_cpu(host, log)
         exit_status = host.wait(PERIOD_RUN + 120)
     records = run.read_log(log)
     relay = [r["t"] for r in records if r["kind"] == "relay"]
@@ -96,6 +104,72 @@ def period_run(out, build, interval, results):
         "maxPeriod": max(gaps) if gaps else None,
         "meanDelay": sum(delays) / len(delays) if delays else None, "maxDelay": max(delays) if delays else None,
         "cpuPerMinute": cpu, "anomalies": end.get("anomalies")}
+
+
+def free_tcp_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Reader:
+    """A TCP client of the module's server: notes when each cycle's first sentence arrives, or never reads."""
+
+    def __init__(self, port, reads):
+        self.socket = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        if not reads:
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
+        self.socket.connect(("127.0.0.1", port))
+        self.starts = []
+        if reads:
+            threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        while True:
+            try:
+                chunk = self.socket.recv(65536)
+            except OSError:
+                return
+            if not chunk:
+                return
+            self.starts += [time.monotonic()] * chunk.count(b"$GPGSA")
+
+
+def network_run(out, build, results):
+    """Every output at once at Interval 100: the serial line, NMEA over UDP and to eight TCP clients (one of
+    which never reads), the EFB text and GDL 90. The output thread's CPU time per cycle, and the period as a
+    TCP reader sees it."""
+    folder = os.path.join(out, "wine", "network")
+    with netfeed.Listener({"udp": 0, "efb": 0, "gdl90": 0}) as listener:
+        tcp = free_tcp_port()
+        network = "udp:127.0.0.1:%d,tcp:127.0.0.1:%d,xgps:127.0.0.1:%d,gdl90:127.0.0.1:%d" % (
+            listener.ports["udp"], tcp, listener.ports["efb"], listener.ports["gdl90"])
+        dll = run.prepare_module_folder(folder, os.path.join(build, "Waypost.dll"), [
+            ("Port", "COM%d" % NETWORK_PORT), ("Speed", "115200"), ("Sentences", ALL_RECORDS), ("Interval", "100"),
+            ("Network", network), ("Log", "Yes")])
+        log = os.path.join(folder, "log.jsonl")
+        readers = []
+        with open(os.path.join(folder, "host.out"), "w") as console, run.SerialLine(folder, NETWORK_PORT):
+            host = run.start_host(os.path.join(build, "tools", "waypost-host.exe"), dll, log,
+                                  ["--generation", "2004", "--run", str(PERIOD_RUN)], console)
+            cpu = output_thread_cpu(host, log, lambda: readers.extend(
+                Reader(tcp, reads=i > 0) for i in range(8)))
+            exit_status = host.wait(PERIOD_RUN + 120)
+        datagrams = len(listener.datagrams())
+    records = run.read_log(log)
+    cycles = len([r for r in records if r["kind"] == "sample"])
+    starts = readers[1].starts if len(readers) > 1 else []
+    gaps = [b - a for a, b in zip(starts, starts[1:])]
+    module_log = open(os.path.join(folder, "Waypost.log"), encoding="latin-1").read()
+    end = next((r for r in records if r["kind"] == "end"), {})
+    running = next((r["t"] for r in records if r["kind"] == "deinit"), 0) - next(
+        (r["t"] for r in records if r["kind"] == "hook"), 0)
+    results["network"] = {
+        "exit": exit_status, "anomalies": end.get("anomalies"), "cpuPerMinute": cpu, "cycles": cycles,
+        "cpuPerCycle": cpu / (cycles * 60.0 / running) if cpu and cycles and running > 0 else None,
+        "meanPeriod": sum(gaps) / len(gaps) if gaps else None, "minPeriod": min(gaps) if gaps else None,
+        "maxPeriod": max(gaps) if gaps else None, "texts": len(starts), "datagrams": datagrams,
+        "stalledClosed": "closed: not reading" in module_log}
 
 
 def line_away_run(out, build, results):
@@ -129,13 +203,15 @@ def line_away_run(out, build, results):
 
 
 def rounds_run(out, build, results):
-    """waypost-rounds: 100 rounds in one process, every other one on a serial line."""
+    """waypost-rounds: 100 rounds in one process, every other one on a serial line, all with every network
+    output and the log."""
     folder = os.path.join(out, "wine", "rounds")
     dll = run.prepare_module_folder(folder, os.path.join(build, "Waypost.dll"), None)
     started = time.monotonic()
     with run.SerialLine(folder, ROUNDS_PORT) as line:
-        done = subprocess.run([run.WINE_RUN, os.path.join(build, "tests", "bench", "waypost-rounds.exe"),
-                               run.windows_path(dll), "--rounds", str(ROUNDS), "--port", "COM%d" % ROUNDS_PORT],
+        done = subprocess.run([run.WINE_RUN, os.path.join(build, "bench", "waypost-rounds.exe"),
+                               run.windows_path(dll), "--rounds", str(ROUNDS), "--port", "COM%d" % ROUNDS_PORT,
+                               "--network", str(free_tcp_port())],
                               capture_output=True, text=True, timeout=ROUNDS * 10 + 60)
         time.sleep(0.5)
         serial_bytes = len(line.received())
@@ -150,6 +226,18 @@ def rounds_run(out, build, results):
     results["rounds"] = result
 
 
+def thirty_two_bit_code():
+    """How this machine runs 32-bit x86 code: natively, or under qemu-user registered with binfmt_misc."""
+    try:
+        with open("/proc/sys/fs/binfmt_misc/qemu-i386") as entry:
+            if "enabled" in entry.read().split():
+                version = subprocess.run(["qemu-i386-static", "--version"], capture_output=True, text=True)
+                return "32-bit code emulated by " + version.stdout.split("\n")[0].split(" (")[0]
+    except OSError:
+        pass
+    return "32-bit code run natively"
+
+
 def command_wine(arguments):
     out = os.path.abspath(arguments.out)
     build = os.path.abspath(arguments.build)
@@ -159,11 +247,13 @@ def command_wine(arguments):
     threads = [threading.Thread(target=period_run, args=(out, build, interval, periods)) for interval in INTERVALS]
     threads.append(threading.Thread(target=line_away_run, args=(out, build, results)))
     threads.append(threading.Thread(target=rounds_run, args=(out, build, results)))
+    threads.append(threading.Thread(target=network_run, args=(out, build, results)))
     for thread in threads:
         thread.start()
     for thread in threads:
         thread.join()
     results["periods"] = {str(k): v for k, v in periods.items()}
+    results["cpu"] = thirty_two_bit_code()
     with open(os.path.join(out, "wine.json"), "w") as file:
         json.dump(results, file, indent=1)
     return 0
@@ -187,7 +277,9 @@ def native_rows(path):
             "BM_FrameHookSampling/2": "frame hook sampling (per sample), " + label,
             "BM_ConvertFlightState": "fix computation alone (per sample)",
         }.get(name)
-        if name.startswith("BM_ComposeRecords/"):
+        if name == "BM_ComposeCycleEveryOutput":
+            what = "ComposeCycle with serial, UDP, 8 TCP readers, EFB and GDL 90 (output thread, per cycle)"
+        elif name.startswith("BM_ComposeRecords/"):
             what = "ComposeRecords, " + label
         elif name.startswith("BM_ComposeCycle/"):
             what = "ComposeCycle (check, records, write start), " + label
@@ -224,6 +316,17 @@ def wine_rows(path):
                      number(p.get("cpuPerMinute") and p["cpuPerMinute"] * 1000, "%.1f", " ms")))
     anomalies = sum(p.get("anomalies") or 0 for p in wine["periods"].values())
     rows.append(("host anomalies in the four runs", str(anomalies)))
+    net = wine.get("network", {})
+    rows.append(("every output at Interval 100: serial, UDP, 8 TCP clients (one never reads), EFB, GDL 90",
+                 "exit %s, %s anomalies, %s cycles, %s datagrams" % (net.get("exit"), net.get("anomalies"),
+                                                                    net.get("cycles"), net.get("datagrams"))))
+    rows.append(("  output thread CPU time per cycle",
+                 number(net.get("cpuPerCycle") and net["cpuPerCycle"] * 1e6, "%.0f", " us")))
+    rows.append(("  period a TCP reader sees (nominal 0.2 s)",
+                 "%s mean, %s to %s over %s texts" % (number(net.get("meanPeriod"), "%.4f", " s"),
+                                                      number(net.get("minPeriod"), "%.3f"),
+                                                      number(net.get("maxPeriod"), "%.3f"), net.get("texts"))))
+    rows.append(("  the client that never reads closed by the module", str(net.get("stalledClosed"))))
     line = wine.get("lineAway", {})
     rows.append(("line goes away mid-run: host exit status, anomalies",
                  "%s, %s (%s bytes before the close)" % (line.get("exit"), line.get("anomalies"),
@@ -233,7 +336,7 @@ def wine_rows(path):
                                     number(line.get("deinitSeconds") and line["deinitSeconds"] * 1000, "%.0f", " ms"),
                                     line.get("threadsBefore"), line.get("threadsAfter"))))
     rounds = wine.get("rounds", {})
-    rows.append(("%s load/start/stop/unload rounds in one process (%s serial)" % (
+    rows.append(("%s load/start/stop/unload rounds in one process (%s serial), every network output" % (
         rounds.get("rounds"), rounds.get("serialRounds")),
         "exit %s, %s anomalies, %.0f s" % (rounds.get("exit"), rounds.get("anomalies"), rounds.get("seconds", 0))))
     rows.append(("  threads after round 1 / after the last",
@@ -241,6 +344,8 @@ def wine_rows(path):
     rows.append(("  lowest free handle slot after round 1 / after the last",
                  "%s / %s" % (rounds.get("freeSlot"), rounds.get("freeSlotAfter"))))
     rows.append(("  texts: relay, serial bytes", "%s, %s" % (rounds.get("relayTexts"), rounds.get("serialBytes"))))
+    rows.append(("  TCP clients that saw their connection closed at the unload",
+                 "%s of %s" % (rounds.get("clientsClosed"), rounds.get("rounds"))))
     rows.append(("  slowest frame hook, slowest shut-down",
                  "%s, %s" % (number(rounds.get("slowestHookMs"), "%.3f", " ms"),
                              number(rounds.get("slowestShutDownMs"), "%.1f", " ms"))))
@@ -255,7 +360,8 @@ def command_table(arguments):
         sections.append(("Native (Linux, Release, against the Win32 stand-in; CPU time, median of 3)",
                          native_rows(native)))
     if os.path.exists(wine):
-        sections.append(("Under Wine (the real 32-bit DLL)", wine_rows(wine)))
+        sections.append(("Under Wine (the real 32-bit DLL, %s)" % json.load(open(wine)).get("cpu", "?"),
+                         wine_rows(wine)))
     width = max([len(what) for _, rows in sections for what, _ in rows] + [len(title) for title, _ in sections])
     values = max(len(value) for _, rows in sections for _, value in rows) if sections else 5
     for title, rows in sections:

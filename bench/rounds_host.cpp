@@ -3,10 +3,13 @@
 // round is quick because the module's own import of SetTimer is redirected to one that shortens the start
 // delay; everything else is the real module calling the real platform.
 //
-// usage: waypost-rounds DLL [--rounds N] [--port COMn]
+// usage: waypost-rounds DLL [--rounds N] [--port COMn] [--network PORT]
 //   every round loads DLL (its INI beside it is rewritten per round), starts it, lets the start timer
 //   register the frame hook, calls the hook at 200 Hz for 0.6 s (interval 100 ms: about three texts),
-//   shuts down and unloads. With --port, odd rounds write to that serial port instead of the relay.
+//   shuts down and unloads. With --port, odd rounds write to that serial port instead of the relay. With
+//   --network, every output runs as well, on loopback: a TCP server at PORT, to which this program connects a
+//   client each round that must see its connection closed at the unload, and UDP, EFB and GDL 90 datagrams
+//   to PORT + 1, + 2 and + 3; and the module writes its log.
 // Prints "[rounds]" lines and a last line "[rounds] summary: key=value ..."; exit status 0 when nothing was
 // left behind.
 #include <cstdio>
@@ -108,6 +111,33 @@ bool ShortenStartDelay(HMODULE module) {
     return false;
 }
 
+// A client of the module's TCP server; INVALID_SOCKET when it cannot connect.
+SOCKET ConnectClient(u_short port) {
+    const SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        closesocket(client);
+        return INVALID_SOCKET;
+    }
+    return client;
+}
+
+// Reads what the module sent until the connection ends; false when it is still open after two seconds.
+bool ClosedByModule(SOCKET client) {
+    const DWORD timeoutMs = 2000;
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+    char data[4096];
+    int received;
+    while ((received = recv(client, data, sizeof data, 0)) > 0) {
+    }
+    const bool closed = received == 0 || WSAGetLastError() == WSAECONNRESET;
+    closesocket(client);
+    return closed;
+}
+
 long HandleCount() {
     DWORD count = 0;
     return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<long>(count) : -1;
@@ -174,13 +204,18 @@ int main(int argc, char** argv) {
     }
     int rounds = 100;
     const char* port = nullptr;
+    int network = 0;
     for (int i = 2; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--rounds") == 0) {
             rounds = std::atoi(argv[i + 1]);
         } else if (std::strcmp(argv[i], "--port") == 0) {
             port = argv[i + 1];
+        } else if (std::strcmp(argv[i], "--network") == 0) {
+            network = std::atoi(argv[i + 1]);
         }
     }
+    WSADATA winsock;
+    WSAStartup(MAKEWORD(2, 2), &winsock);
     char dll[MAX_PATH];
     GetFullPathNameA(argv[1], sizeof dll, dll, nullptr);
     char ini[MAX_PATH];
@@ -188,7 +223,15 @@ int main(int argc, char** argv) {
     std::strcpy(std::strrchr(ini, '.'), ".ini");
     WritePrivateProfileStringA("Waypost", "Interval", "100", ini);
     WritePrivateProfileStringA("Waypost", "Sentences", "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,GTEXT", ini);
-
+    if (network != 0) {
+        char entries[160];
+        std::snprintf(entries, sizeof entries,
+                      "tcp:127.0.0.1:%d,udp:127.0.0.1:%d,xgps:127.0.0.1:%d,gdl90:127.0.0.1:%d", network,
+                      network + 1, network + 2, network + 3);
+        WritePrivateProfileStringA("Waypost", "Network", entries, ini);
+        WritePrivateProfileStringA("Waypost", "Log", "Yes", ini);
+    }
+    int clientsClosed = 0;
     hookTable[kHookRegisterEntry] = reinterpret_cast<uintptr_t>(&HookRegister);
     hookTable[kHookRemoveEntry] = reinterpret_cast<uintptr_t>(&HookRemove);
     variableTable[kVariableRegisterEntry] = reinterpret_cast<uintptr_t>(&VariableRegister);
@@ -240,6 +283,10 @@ int main(int argc, char** argv) {
         if (registeredHook == nullptr) {
             Anomaly("no hook registered", round);
         }
+        const SOCKET client = network != 0 ? ConnectClient(static_cast<u_short>(network)) : INVALID_SOCKET;
+        if (network != 0 && client == INVALID_SOCKET) {
+            Anomaly("no connection to the module's TCP server", round);
+        }
         const DWORD hooked = GetTickCount();
         while (registeredHook != nullptr && GetTickCount() - hooked < kRunMs) {
             LARGE_INTEGER before;
@@ -265,6 +312,13 @@ int main(int argc, char** argv) {
         }
         FreeLibrary(library);
         PumpMessages(round, true);
+        if (client != INVALID_SOCKET) {
+            if (ClosedByModule(client)) {
+                ++clientsClosed;
+            } else {
+                Anomaly("a client's connection stayed open after the unload", round);
+            }
+        }
         if (!serial && relayTexts == textsBefore) {
             ++quietRounds; // counted, not an anomaly: a loaded machine may delay the first period
         }
@@ -294,8 +348,9 @@ int main(int argc, char** argv) {
     std::printf(
         "[rounds] summary: rounds=%d serialRounds=%d relayTexts=%ld quietRounds=%d threads=%d "
         "threadsAfter=%d handles=%ld handlesAfter=%ld freeSlot=%ld freeSlotAfter=%ld slowestHookMs=%.3f "
-        "slowestShutDownMs=%.1f anomalies=%ld\n",
+        "slowestShutDownMs=%.1f clientsClosed=%d anomalies=%ld\n",
         rounds, serialRounds, static_cast<long>(relayTexts), quietRounds, threadsBaseline, CountOwnThreads(),
-        handlesBaseline, handlesAfter, slotBaseline, slotAfter, slowestHookMs, slowestShutDownMs, anomalies);
+        handlesBaseline, handlesAfter, slotBaseline, slotAfter, slowestHookMs, slowestShutDownMs,
+        clientsClosed, anomalies);
     return anomalies == 0 ? 0 : 3;
 }

@@ -2,13 +2,18 @@
 // the fake host serving the variables (neither recording anything).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "fake_host.h"
 #include "host/lifecycle.h"
 #include "host/linkage.h"
 #include "sampling/fix.h"
 #include "sentences/cycle.h"
+#include "settings/network_settings.h"
 #include "settings/settings.h"
 #include "transport/cycle_flags.h"
+#include "transport/network.h"
 #include "transport/serial.h"
 #include "win32_standin.h"
 
@@ -101,6 +106,28 @@ void BM_ComposeCycle(benchmark::State& state) {
     state.SetLabel(sentenceMask == kSentenceRmc ? "RMC only" : "every record");
 }
 BENCHMARK(BM_ComposeCycle)->Arg(kSentenceRmc)->Arg(kEveryRecord);
+
+// A cycle with every output: the serial line, NMEA over UDP and to eight TCP readers, the EFB lines and every
+// GDL 90 record (a second passes between cycles, so the once-a-second records go out every time).
+void BM_ComposeCycleEveryOutput(benchmark::State& state) {
+    StartModule(2);
+    sentenceMask = kEveryRecord;
+    const NetworkEntry entries[] = {{kNetworkUdp, 0x7F000001, 10110},
+                                    {kNetworkTcp, 0x7F000001, 10110},
+                                    {kNetworkXgps, 0x7F000001, 49002},
+                                    {kNetworkGdl90, 0x7F000001, 4000}};
+    networkEntryCount = 4;
+    std::copy(std::begin(entries), std::end(entries), networkEntries);
+    standin::S().clients.resize(kMaxTcpClients);
+    OpenNetworkOutputs();
+    for (auto _ : state) {
+        standin::S().tickCount += 1000;
+        ComposeCycle();
+    }
+    CloseNetworkOutputs();
+    state.SetLabel("every record and every output");
+}
+BENCHMARK(BM_ComposeCycleEveryOutput);
 
 } // namespace
 
