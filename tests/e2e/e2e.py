@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
 """End-to-end tests: the real Waypost.dll inside the stand-in host under Wine.
 
-  e2e.py run --out DIR --host waypost-host.exe --dll Waypost.dll
+  e2e.py run --out DIR --host waypost-host.exe --dll Waypost.dll --zip Waypost-VERSION-win32.zip
       runs every scenario side by side (one 25 s start delay for all) and keeps each one's console, host log,
-      settings file, module log and captures under DIR/<scenario>/
+      settings file, module log and captures under DIR/<scenario>/; one runs the players' zip unpacked
   e2e.py check GROUP --out DIR --replay replay.exe
       checks what the run left: relay (every text the relay received, byte for byte against the module's
       composition of the values served), serial (line settings, the byte stream, gpsdecode's fixes against
       the aircraft's true position), lifecycle (generations, hook services, registrations, missing services,
       failed start-up, early shut-down, settings write-back), periods (output period for several intervals),
       network (gpsd over UDP and TCP, the EFB text and GDL 90 decoded from the public formats against the
-      aircraft, several TCP clients, the serial line beside them), log (the module's log lines)
+      aircraft, several TCP clients, the serial line beside them), log (the module's log lines), package
+      (the zip's files, and its host and module run as a player gets them)
 """
 
 import argparse
@@ -18,11 +19,13 @@ import json
 import math
 import os
 import re
+import shutil
 import socket
 import subprocess
 import sys
 import threading
 import time
+import zipfile
 
 sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -97,7 +100,10 @@ SCENARIOS = {
                   ("Network", "udp:127.0.0.1:%d, tcp:127.0.0.1:%d, xgps:127.0.0.1:%d, gdl90:127.0.0.1:%d" % (
                       PORTS["udp"], PORTS["tcp"], PORTS["efb"], PORTS["gdl90"]))],
         options=["--generation", "2004"], run=60, serial=NETWORK_SERIAL_PORT, network=True),
+    # The players' zip: its own settings file, with these keys changed, and its host beside its module.
+    "package": dict(settings=[("Port", "NetHub"), ("Interval", "1000"), ("Log", "Yes")], options=[], run=32),
 }
+PACKAGE_FILES = ["GUIDE.md", "GUIDE.txt", "Waypost.dll", "Waypost.ini", "waypost-host.exe"]
 
 GENERATION_OF_TITLE = {"98": 0, "2000": 0, "2002": 1, "2004": 2, "none": 2}
 TCP_READERS = 3
@@ -171,9 +177,29 @@ def run_network_readers(name, plan, folder, log, host, result):
         json.dump(datagrams, file)
 
 
-def run_scenario(name, plan, out, host_exe, dll, results):
+def unpack(zip_path, folder, changes):
+    """The players' zip unpacked into folder; the keys changed in its settings file, every other line (the
+    comments above all) left as it was. Returns the module's path."""
+    with zipfile.ZipFile(zip_path) as archive:
+        top = archive.namelist()[0].split("/")[0]
+        archive.extractall(folder)
+    settings = os.path.join(folder, top, "Waypost.ini")
+    lines = open(settings, newline="").read().split("\r\n")
+    lines = ["%s=%s" % (line.split("=")[0], changes[line.split("=")[0]]) if line.split("=")[0] in changes else line
+             for line in lines]
+    open(settings, "w", newline="").write("\r\n".join(lines))
+    return os.path.join(folder, top, "Waypost.dll")
+
+
+def run_scenario(name, plan, out, arguments, results):
     folder = os.path.join(out, name)
-    dll_copy = run.prepare_module_folder(folder, dll, plan["settings"])
+    host_exe, dll = arguments.host, arguments.dll
+    if name == "package":
+        shutil.rmtree(folder, ignore_errors=True)
+        dll_copy = unpack(arguments.zip, folder, dict(plan["settings"]))
+        host_exe = os.path.join(os.path.dirname(dll_copy), "waypost-host.exe")
+    else:
+        dll_copy = run.prepare_module_folder(folder, dll, plan["settings"])
     log = os.path.join(folder, "log.jsonl")
     options = plan["options"] + ["--run", str(plan["run"]), "--linger", str(plan.get("linger", 0))]
     result = {"name": name}
@@ -213,7 +239,7 @@ def command_run(arguments):
 
     started = time.monotonic()
     results = {}
-    threads = [threading.Thread(target=run_scenario, args=(name, plan, out, arguments.host, arguments.dll, results))
+    threads = [threading.Thread(target=run_scenario, args=(name, plan, out, arguments, results))
                for name, plan in SCENARIOS.items()]
     for thread in threads:
         thread.start()
@@ -287,8 +313,8 @@ class Scenario:
             return 0
         return GENERATION_OF_TITLE[options[options.index("--generation") + 1]]
 
-    def module_log(self):
-        path = os.path.join(self.folder, "Waypost.log")
+    def module_log(self, folder=None):
+        path = os.path.join(folder or self.folder, "Waypost.log")
         return open(path, encoding="latin-1", newline="").read() if os.path.exists(path) else ""
 
     def line_text(self):
@@ -696,6 +722,30 @@ def check_log(out):
     return checks.report()
 
 
+def check_package(out, zip_path):
+    """The zip holds the five files a player needs, the texts with CR LF line ends; its host and module,
+    unpacked, run a clean relay run, keep the settings file's comments and log beside the module."""
+    checks = Checks("package")
+    with zipfile.ZipFile(zip_path) as archive:
+        names = sorted(archive.namelist())
+        top = names[0].split("/")[0]
+        checks.expect(names == ["%s/%s" % (top, name) for name in PACKAGE_FILES], "zip holds %s" % names)
+        texts = {name: archive.read("%s/%s" % (top, name)) for name in ("Waypost.ini", "GUIDE.txt")}
+    for name, text in texts.items():
+        checks.expect(text.count(b"\n") > 20 and text.count(b"\n") == text.count(b"\r\n"),
+                      "%s has lines that do not end in CR LF" % name)
+    scenario = Scenario(out, "package")
+    scenario.common_checks(checks)
+    relay = [record["text"] for record in scenario.of("relay")]
+    checks.expect(len(relay) >= 3 and all(text.startswith("$GPRMC,") for text in relay), "relay texts %s" % relay)
+    module = os.path.join(scenario.folder, top)
+    comments = [line for line in texts["Waypost.ini"].decode("ascii").split("\r\n") if line.startswith(";")]
+    checks.expect([line.rstrip("\r\n") for line in open(os.path.join(module, "Waypost.ini")) if line.startswith(";")]
+                  == comments, "the settings file lost its comments")
+    checks.expect("relay: texts are handed over" in scenario.module_log(module), "no log beside the module")
+    return checks.report()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)
@@ -703,10 +753,13 @@ def main():
     run_parser.add_argument("--out", required=True)
     run_parser.add_argument("--host", required=True)
     run_parser.add_argument("--dll", required=True)
+    run_parser.add_argument("--zip", required=True)
     check_parser = commands.add_parser("check")
-    check_parser.add_argument("group", choices=["relay", "serial", "lifecycle", "periods", "network", "log"])
+    check_parser.add_argument("group", choices=["relay", "serial", "lifecycle", "periods", "network", "log",
+                                                "package"])
     check_parser.add_argument("--out", required=True)
     check_parser.add_argument("--replay")
+    check_parser.add_argument("--zip")
     arguments = parser.parse_args()
     if arguments.command == "run":
         return command_run(arguments)
@@ -716,7 +769,8 @@ def main():
         return 1
     checks = {"relay": lambda: check_relay(out, arguments.replay), "serial": lambda: check_serial(out, arguments.replay),
               "lifecycle": lambda: check_lifecycle(out), "periods": lambda: check_periods(out),
-              "network": lambda: check_network(out, arguments.replay), "log": lambda: check_log(out)}
+              "network": lambda: check_network(out, arguments.replay), "log": lambda: check_log(out),
+              "package": lambda: check_package(out, arguments.zip)}
     return checks[arguments.group]()
 
 
