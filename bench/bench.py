@@ -14,7 +14,6 @@ import argparse
 import json
 import os
 import re
-import socket
 import subprocess
 import sys
 import threading
@@ -82,13 +81,12 @@ def period_run(out, build, interval, results):
     folder = os.path.join(out, "wine", "interval-%d" % interval)
     dll = run.prepare_module_folder(folder, os.path.join(build, "Waypost.dll"),
                                     [("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", str(interval))])
-    log = os.path.join(folder, "log.jsonl")
-    with open(os.path.join(folder, "host.out"), "w") as console:
-        host = run.start_host(os.path.join(build, "tools", "waypost-host.exe"), dll, log,
-                              ["--generation", "2004", "--run", str(PERIOD_RUN)], console)
-        cpu = output_thread_cpu(host, log)
-        exit_status = host.wait(PERIOD_RUN + 120)
-    records = run.read_log(log)
+    cpu = []
+    exit_status, _ = run.run_host(folder, os.path.join(build, "tools", "waypost-host.exe"), dll,
+                                  ["--generation", "2004", "--run", str(PERIOD_RUN)], PERIOD_RUN + 120,
+                                  during=lambda host, log, line: cpu.append(output_thread_cpu(host, log)))
+    cpu = cpu[0] if cpu else None
+    records = run.read_log(os.path.join(folder, "log.jsonl"))
     relay = [r["t"] for r in records if r["kind"] == "relay"]
     samples = [r["t"] for r in records if r["kind"] == "sample"]
     gaps = [b - a for a, b in zip(relay, relay[1:])]
@@ -106,59 +104,30 @@ def period_run(out, build, interval, results):
         "cpuPerMinute": cpu, "anomalies": end.get("anomalies")}
 
 
-def free_tcp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-class Reader:
-    """A TCP client of the module's server: notes when each cycle's first sentence arrives, or never reads."""
-
-    def __init__(self, port, reads):
-        self.socket = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        if not reads:
-            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
-        self.socket.connect(("127.0.0.1", port))
-        self.starts = []
-        if reads:
-            threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        while True:
-            try:
-                chunk = self.socket.recv(65536)
-            except OSError:
-                return
-            if not chunk:
-                return
-            self.starts += [time.monotonic()] * chunk.count(b"$GPGSA")
-
-
 def network_run(out, build, results):
     """Every output at once at Interval 100: the serial line, NMEA over UDP and to eight TCP clients (one of
     which never reads), the EFB text and GDL 90. The output thread's CPU time per cycle, and the period as a
     TCP reader sees it."""
     folder = os.path.join(out, "wine", "network")
     with netfeed.Listener({"udp": 0, "efb": 0, "gdl90": 0}) as listener:
-        tcp = free_tcp_port()
+        tcp = run.free_port()
         network = "udp:127.0.0.1:%d,tcp:127.0.0.1:%d,xgps:127.0.0.1:%d,gdl90:127.0.0.1:%d" % (
             listener.ports["udp"], tcp, listener.ports["efb"], listener.ports["gdl90"])
         dll = run.prepare_module_folder(folder, os.path.join(build, "Waypost.dll"), [
             ("Port", "COM%d" % NETWORK_PORT), ("Speed", "115200"), ("Sentences", ALL_RECORDS), ("Interval", "100"),
             ("Network", network), ("Log", "Yes")])
-        log = os.path.join(folder, "log.jsonl")
-        readers = []
-        with open(os.path.join(folder, "host.out"), "w") as console, run.SerialLine(folder, NETWORK_PORT):
-            host = run.start_host(os.path.join(build, "tools", "waypost-host.exe"), dll, log,
-                                  ["--generation", "2004", "--run", str(PERIOD_RUN)], console)
-            cpu = output_thread_cpu(host, log, lambda: readers.extend(
-                Reader(tcp, reads=i > 0) for i in range(8)))
-            exit_status = host.wait(PERIOD_RUN + 120)
+        readers, cpu = [], []
+        exit_status, _ = run.run_host(
+            folder, os.path.join(build, "tools", "waypost-host.exe"), dll,
+            ["--generation", "2004", "--run", str(PERIOD_RUN)], PERIOD_RUN + 120, NETWORK_PORT,
+            lambda host, log, line: cpu.append(output_thread_cpu(host, log, lambda: readers.extend(
+                run.TcpReader(tcp, reads=i > 0) for i in range(8)))))
+        cpu = cpu[0] if cpu else None
         datagrams = len(listener.datagrams())
-    records = run.read_log(log)
+    records = run.read_log(os.path.join(folder, "log.jsonl"))
     cycles = len([r for r in records if r["kind"] == "sample"])
-    starts = readers[1].starts if len(readers) > 1 else []
+    # Each cycle's first sentence, and when it arrived, as the first reader that reads saw them.
+    starts = [t for t, chunk in (readers[1].chunks if len(readers) > 1 else []) for _ in range(chunk.count(b"$GPGSA"))]
     gaps = [b - a for a, b in zip(starts, starts[1:])]
     module_log = open(os.path.join(folder, "Waypost.log"), encoding="latin-1").read()
     end = next((r for r in records if r["kind"] == "end"), {})
@@ -178,19 +147,18 @@ def line_away_run(out, build, results):
     dll = run.prepare_module_folder(folder, os.path.join(build, "Waypost.dll"),
                                     [("Port", "COM%d" % LINE_PORT), ("Speed", "4800"),
                                      ("Sentences", "GSA,GSV,RMC,GGA"), ("Interval", "100")])
-    log = os.path.join(folder, "log.jsonl")
     result = {}
-    with open(os.path.join(folder, "host.out"), "w") as console:
-        with run.SerialLine(folder, LINE_PORT) as line:
-            host = run.start_host(os.path.join(build, "tools", "waypost-host.exe"), dll, log,
-                                  ["--generation", "2004", "--run", str(LINE_RUN)], console)
-            init = run.wait_for_record(log, "init", 60)
-            if init is not None:
-                time.sleep(LINE_CLOSE)
-            result["bytesBeforeClose"] = len(line.received())
-            line._socat.terminate()  # the far end goes away: the module's device is a dead pseudo-terminal
-            result["exit"] = host.wait(LINE_RUN + 120)
-    records = run.read_log(log)
+
+    def close_the_line(host, log, line):
+        if run.wait_for_record(log, "init", 60) is not None:
+            time.sleep(LINE_CLOSE)
+        result["bytesBeforeClose"] = len(line.received())
+        line._socat.terminate()  # the far end goes away: the module's device is a dead pseudo-terminal
+
+    result["exit"], _ = run.run_host(folder, os.path.join(build, "tools", "waypost-host.exe"), dll,
+                                     ["--generation", "2004", "--run", str(LINE_RUN)], LINE_RUN + 120, LINE_PORT,
+                                     close_the_line)
+    records = run.read_log(os.path.join(folder, "log.jsonl"))
     deinit = next((r for r in records if r["kind"] == "deinit"), {})
     end = next((r for r in records if r["kind"] == "end"), {})
     samples = [r["t"] for r in records if r["kind"] == "sample"]
@@ -211,7 +179,7 @@ def rounds_run(out, build, results):
     with run.SerialLine(folder, ROUNDS_PORT) as line:
         done = subprocess.run([run.WINE_RUN, os.path.join(build, "bench", "waypost-rounds.exe"),
                                run.windows_path(dll), "--rounds", str(ROUNDS), "--port", "COM%d" % ROUNDS_PORT,
-                               "--network", str(free_tcp_port())],
+                               "--network", str(run.free_port())],
                               capture_output=True, text=True, timeout=ROUNDS * 10 + 60)
         time.sleep(0.5)
         serial_bytes = len(line.received())

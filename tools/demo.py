@@ -8,9 +8,9 @@ what the host served, and the module's own log. Run through scripts/demo.
 """
 
 import argparse
-import json
 import os
 import queue
+import socket
 import subprocess
 import sys
 import threading
@@ -69,13 +69,7 @@ class Decoder:
         self.process.stdin.close()
 
     def _read_fixes(self):
-        for raw in self.process.stdout:
-            try:
-                record = json.loads(raw)
-            except json.JSONDecodeError:
-                continue
-            if record.get("class") != "TPV" or "lat" not in record:
-                continue
+        for record in run.tpv_fixes(self.process.stdout):
             self.fixes.append(record)
             say("[gpsdecode] fix %s  %.6f %s  %.6f %s  %.1f kn  track %.1f  alt %.1f m" % (
                 record.get("time", "?"), abs(record["lat"]), "N" if record["lat"] >= 0 else "S",
@@ -94,7 +88,7 @@ class GpsdClient:
 
     def __init__(self, folder, udp_port):
         self.udp = "udp://127.0.0.1:%d" % udp_port
-        gpsd_port = netfeed_free_port()
+        gpsd_port = run.free_port()
         self.gpsd = run.start_gpsd(gpsd_port, [self.udp], os.path.join(folder, "gpsd.err"))
         time.sleep(1)
         self.pipe = subprocess.Popen(["stdbuf", "-oL", "gpspipe", "-w", "127.0.0.1:%d" % gpsd_port],
@@ -104,27 +98,17 @@ class GpsdClient:
         self.reader.start()
 
     def _read(self):
-        for raw in self.pipe.stdout:
-            try:
-                record = json.loads(raw)
-            except json.JSONDecodeError:
-                continue
-            if record.get("class") == "TPV" and "lat" in record:
-                self.fixes.append(record)
-                say("[gpsd] %s from %s: %.6f %.6f, %.1f m/s, mode %s" % (
-                    record.get("time", "?"), record.get("device"), record["lat"], record["lon"],
-                    record.get("speed", 0), record.get("mode")))
+        for record in run.tpv_fixes(self.pipe.stdout):
+            self.fixes.append(record)
+            say("[gpsd] %s from %s: %.6f %.6f, %.1f m/s, mode %s" % (
+                record.get("time", "?"), record.get("device"), record["lat"], record["lon"],
+                record.get("speed", 0), record.get("mode")))
 
     def finish(self):
         for process in (self.pipe, self.gpsd):
             process.terminate()
             process.wait(10)
         self.reader.join(5)
-
-
-def netfeed_free_port():
-    with netfeed.Listener({"probe": 0}) as probe:
-        return probe.ports["probe"]
 
 
 def show_datagrams(listener, messages, done):
@@ -164,7 +148,7 @@ def main():
 
 def run_demo(arguments, dll, host_exe, listener):
     folder = os.path.join(run.ROOT, "build", "demo")
-    udp_port = netfeed_free_port()
+    udp_port = run.free_port(socket.SOCK_DGRAM)
     settings = SETTINGS + [("Network", "udp:127.0.0.1:%d,gdl90:127.0.0.1:%d,xgps:127.0.0.1:%d" % (
         udp_port, listener.ports["gdl90"], listener.ports["efb"]))]
     dll_copy = run.prepare_module_folder(folder, dll, settings)

@@ -3,11 +3,13 @@
 Shared by the end-to-end tests (tests/e2e) and the demo (scripts/demo). Python 3 standard library only.
 """
 
+import contextlib
 import json
 import math
 import os
 import select
 import shutil
+import socket
 import subprocess
 import threading
 import time
@@ -52,6 +54,23 @@ def start_host(host_exe, dll, log, arguments, output):
     subprocess.PIPE). Returns the Popen."""
     command = [WINE_RUN, host_exe, "--dll", windows_path(dll), "--log", windows_path(log)] + list(arguments)
     return subprocess.Popen(command, stdout=output, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+
+def run_host(folder, host_exe, dll, options, timeout, serial_port=None, during=None):
+    """Runs the stand-in host on the module at dll, its console in folder/host.out and its log in
+    folder/log.jsonl; with serial_port, the module's COMn ends in a pseudo-terminal. during(host, log, line)
+    runs while the host does (line is None without a serial port). Returns the exit status and the chunks
+    that came down the line."""
+    log = os.path.join(folder, "log.jsonl")
+    with open(os.path.join(folder, "host.out"), "w") as console, \
+            (SerialLine(folder, serial_port) if serial_port else contextlib.nullcontext()) as line:
+        host = start_host(host_exe, dll, log, options, console)
+        if during is not None:
+            during(host, log, line)
+        status = host.wait(timeout)
+        if line is not None:
+            time.sleep(0.5)  # the last bytes on their way through the pseudo-terminal
+        return status, list(line.chunks) if line is not None else []
 
 
 def read_log(path):
@@ -180,6 +199,17 @@ def metres_between(lat1, lon1, lat2, lon2):
     return math.hypot(north, east)
 
 
+def tpv_fixes(lines):
+    """The fixes (TPV records with a position) among gpsd's JSON lines, as they come."""
+    for line in lines:
+        try:
+            record = json.loads(line)
+        except json.JSONDecodeError:
+            continue
+        if record.get("class") == "TPV" and "lat" in record:
+            yield record
+
+
 def sample_of_fix(fix, samples):
     """The logged sample a decoded fix (gpsd's TPV) came from: among those served in the fix's second of the
     simulator's clock, the one nearest to it; None when there is none."""
@@ -195,3 +225,41 @@ def start_gpsd(port, sources, errors):
     its messages go to the file errors."""
     return subprocess.Popen(["gpsd", "-N", "-n", "-S", str(port)] + list(sources), stdout=subprocess.DEVNULL,
                             stderr=open(errors, "w"))
+
+
+def free_port(kind=socket.SOCK_STREAM):
+    """A loopback port nothing uses now (TCP by default, or socket.SOCK_DGRAM)."""
+    with socket.socket(socket.AF_INET, kind) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class TcpReader:
+    """A client of a TCP server on loopback. It keeps every chunk that arrives with its time, and how the
+    connection ended ("closed", or the error's name); it reads in a thread of its own, or, told not to read,
+    leaves everything in a small receive buffer until read_rest."""
+
+    def __init__(self, port, reads=True):
+        self.socket = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        if not reads:
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
+        self.socket.connect(("127.0.0.1", port))
+        self.chunks = []  # (monotonic seconds, bytes)
+        self.ended = None
+        if reads:
+            threading.Thread(target=self.read_rest, daemon=True).start()
+
+    def read_rest(self, timeout=None):
+        self.socket.settimeout(timeout)
+        try:
+            while self.ended is None:
+                chunk = self.socket.recv(65536)
+                if not chunk:
+                    self.ended = "closed"
+                else:
+                    self.chunks.append((time.monotonic(), chunk))
+        except OSError as error:
+            self.ended = type(error).__name__
+
+    def data(self):
+        return b"".join(chunk for _, chunk in self.chunks)
