@@ -448,8 +448,8 @@ DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD error, DWORD, LPSTR buffer, DW
 
 int WINAPI WSAStartup(WORD version, LPWSADATA) {
     Log("WSAStartup(0x%X)", version);
-    S().winsockStarts += S().startupError == 0 ? 1 : 0;
-    return S().startupError;
+    S().winsockStarts++;
+    return 0;
 }
 
 int WINAPI WSACleanup(void) {
@@ -507,20 +507,17 @@ SOCKET WINAPI accept(SOCKET, struct sockaddr* address, int* length) {
             continue;
         }
         client.accepted = true;
-        Log("accept(%s)", client.peer.c_str());
+        Log("accept(%u)", client.port);
+        // 127.0.0.1 at the client's port, both most significant byte first.
         sockaddr_in* in = reinterpret_cast<sockaddr_in*>(address);
         *in = sockaddr_in{};
         in->sin_family = AF_INET;
-        unsigned ip[4], port;
-        std::sscanf(client.peer.c_str(), "%u.%u.%u.%u:%u", &ip[0], &ip[1], &ip[2], &ip[3], &port);
-        unsigned char* bytes = reinterpret_cast<unsigned char*>(&in->sin_addr.s_addr);
-        for (int b = 0; b < 4; ++b) {
-            bytes[b] = static_cast<unsigned char>(ip[b]);
-        }
-        unsigned char* portBytes = reinterpret_cast<unsigned char*>(&in->sin_port);
-        portBytes[0] = static_cast<unsigned char>(port >> 8);
-        portBytes[1] = static_cast<unsigned char>(port);
-        *length = sizeof *in;
+        const unsigned char port[] = {static_cast<unsigned char>(client.port >> 8),
+                                      static_cast<unsigned char>(client.port)},
+                            loopback[] = {127, 0, 0, 1};
+        std::memcpy(&in->sin_port, port, sizeof port);
+        std::memcpy(&in->sin_addr.s_addr, loopback, sizeof loopback);
+        *length = sizeof(sockaddr_in);
         S().openSockets++;
         return standin::kFirstClient + i;
     }

@@ -19,7 +19,7 @@ extern const HANDLE kFileHandle;
 
 // A client of the module's TCP server, in the order the clients connect.
 struct Client {
-    std::string peer = "127.0.0.1:50000";
+    uint16_t port = 50000; // at 127.0.0.1
     DWORD connectAt = 0;   // tickCount from which accept hands it out
     int sendLimit = -1;    // bytes a send takes: -1 all, 0 none (its buffer is full), n a part
     int sendError = 0;     // non-zero: every send fails with this error
@@ -74,7 +74,6 @@ struct Script {
     std::string logPath;      // the file CreateFileA created last
 
     // Winsock
-    int startupError = 0;                 // WSAStartup's answer
     std::vector<uint16_t> busyPorts;      // bind fails with WSAEADDRINUSE on these
     std::vector<Client> clients;          // accept hands out those not yet accepted, in order
     std::vector<std::string> unreachable; // sendto to these ("127.0.0.1:9") fails

@@ -1,7 +1,7 @@
 // Nothing allocates after start-up: every heap allocation in this executable is counted while the module
-// runs its frames, samples, composes, writes and shuts down. Natively the C allocator is interposed
-// (forwarding to glibc's own entry points), under the sanitizers their allocator hooks count instead, and in
-// the Windows build the C++ allocation operators are replaced.
+// runs its frames, samples, composes, writes and shuts down. The C allocator is interposed (forwarding to
+// glibc's own entry points), so operator new and the C library are seen too; the plain native build only
+// (the sanitizers and the Windows runtime bring allocators of their own).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -25,21 +25,6 @@ void NoteAllocation() {
 }
 
 } // namespace
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// From the sanitizers' allocator interface (GCC installs no header for it).
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*allocated)(const volatile void*, size_t),
-                                                         void (*released)(const volatile void*));
-
-namespace {
-void OnAllocation(const volatile void*, size_t) {
-    NoteAllocation();
-}
-void OnRelease(const volatile void*) {}
-const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(OnAllocation, OnRelease);
-} // namespace
-
-#elif defined(__GLIBC__)
 
 // operator new and the C library itself end up in these, so they see every allocation of the process.
 extern "C" {
@@ -78,35 +63,6 @@ void free(void* block) {
     __libc_free(block);
 }
 }
-
-#else
-
-// The Windows C runtime cannot be interposed from a static executable; the C++ operators can.
-void* operator new(size_t size) {
-    NoteAllocation();
-    void* block = std::malloc(size != 0 ? size : 1);
-    if (block == nullptr) {
-        throw std::bad_alloc();
-    }
-    return block;
-}
-void* operator new[](size_t size) {
-    return operator new(size);
-}
-void operator delete(void* block) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block) noexcept {
-    std::free(block);
-}
-void operator delete(void* block, size_t) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block, size_t) noexcept {
-    std::free(block);
-}
-
-#endif
 
 namespace {
 

@@ -167,20 +167,6 @@ TEST(HostTest, HookGoesThroughTheSelectedServiceOnce) {
     }
 }
 
-TEST(HostTest, ShutDownBeforeTheTimerStopsItAndClosesThePort) {
-    standin::Reset();
-    fakehost::Install(fakehost::Services());
-    standin::S().deviceDcb.BaudRate = 1200;
-    ASSERT_EQ(ModuleInit(), kTimerId);
-    standin::ClearCalls();
-    ModuleDeinit();
-    EXPECT_EQ(standin::Calls(),
-              Lines({"KillTimer(null,0x7001)", "PurgeComm(0xF)", "SetCommState(baud=1200,flags=0x00000000)",
-                     "SetCommTimeouts(0,0,0,0,0)", "CloseHandle(device)"}));
-    StartTimerProc(nullptr, modulerun::kTimerMessage, kTimerId, 0); // a message that still arrives
-    EXPECT_TRUE(fakehost::Calls().empty());
-}
-
 TEST(HostTest, FrameHookStartsOneThreadAndNoneAfterShutDown) {
     modulerun::Start(modulerun::RunSetup());
     standin::S().failCreateThread = true;

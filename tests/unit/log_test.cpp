@@ -61,67 +61,66 @@ TEST(LogTest, GoodStartUpAndShutDown) {
 }
 
 TEST(LogTest, EachFailureNamesItsCause) {
-    fakehost::Services noRelay, noHooks;
-    noRelay.relay = false;
-    noHooks.hook = noHooks.oldHook = false;
+    auto set = [](const char* key, const char* value) {
+        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", key, value);
+    };
     const struct {
-        const char* name;
-        std::function<void(modulerun::RunSetup*)> configure;
+        const char* port;
+        std::function<void()> script;
         std::vector<std::string> lines;
+        uint32_t mask = 0x005; // of the records the run sends
+        bool relay = true, hooks = true;
     } cases[] = {
-        {"port held by another program",
-         [](modulerun::RunSetup* setup) {
-             setup->port = "COM3";
-             setup->script = [] {
-                 standin::S().failCreateFile = true;
-                 standin::S().createFileError = ERROR_ACCESS_DENIED;
-             };
+        {"COM3",
+         [] {
+             standin::S().failCreateFile = true;
+             standin::S().createFileError = ERROR_ACCESS_DENIED;
          },
          {"serial COM3: cannot open: access denied: another program holds COM3",
           "no output can run: the module stays idle"}},
-        {"no such port",
-         [](modulerun::RunSetup* setup) {
-             setup->port = "COM3";
-             setup->script = [] { standin::S().failCreateFile = true; };
-         },
+        {"COM3",
+         [] { standin::S().failCreateFile = true; },
          {"serial COM3: cannot open: this computer has no port of that name"}},
-        {"relay absent",
-         [](modulerun::RunSetup* setup) {
-             setup->port = "NetHub";
-             setup->services.relay = false;
-         },
+        {"NetHub",
+         nullptr,
          {"relay: the host has no relay module; texts are dropped",
-          "summary: relay: 0 texts, 0 bytes handed over, 4 dropped"}},
-        {"no hook service",
-         [](modulerun::RunSetup* setup) { setup->services.hook = setup->services.oldHook = false; },
-         {"the host has filled neither hook service: the module stays idle"}},
-        {"writes refused",
-         [](modulerun::RunSetup* setup) {
-             setup->script = [] { standin::S().writeResults.assign(10, {FALSE, ERROR_ACCESS_DENIED}); };
+          "summary: relay: 0 texts, 0 bytes handed over, 4 dropped"},
+         0x005,
+         false},
+        {"COM1",
+         nullptr,
+         {"the host has filled neither hook service: the module stays idle"},
+         0x005,
+         true,
+         false},
+        {"COM1",
+         [] {
+             standin::S().writeResults.assign(10, {FALSE, ERROR_ACCESS_DENIED});
          },
          {"serial COM1: write refused: System text 5 (error 5); later failures are only counted",
           "summary: serial COM1: 0 texts, 0 bytes, 4 failed writes, 0 cycles skipped while the line was "
           "busy"}},
-        {"malformed settings",
-         [](modulerun::RunSetup* setup) {
-             setup->interval = "50";
-             setup->sentences = "RMC,XYZ";
-             setup->mask = kSentenceRmc;
-             setup->script = [] {
-                 standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Speed", "fast");
-                 standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network",
-                                          "udp:1.2.3:5,tcp:10110");
-                 standin::S().busyPorts = {10110};
-             };
+        {"COM1",
+         [set] {
+             set("Interval", "50");
+             set("Sentences", "RMC,XYZ");
+             set("Speed", "fast");
+             set("Network", "udp:1.2.3:5,tcp:10110");
+             standin::S().busyPorts = {10110};
          },
          {"setting Sentences: \"XYZ\" ignored: no record of that name", "setting Speed: \"fast\" read as 0",
           "setting Interval: \"50\" raised to 100 ms", "setting Network: entry \"udp:1.2.3:5\" ignored",
-          "network tcp 0.0.0.0:10110: cannot listen: System text 10048 (error 10048)"}},
+          "network tcp 0.0.0.0:10110: cannot listen: System text 10048 (error 10048)"},
+         kSentenceRmc},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.lines[0]);
         modulerun::RunSetup setup;
-        c.configure(&setup);
+        setup.port = c.port;
+        setup.script = c.script;
+        setup.mask = c.mask;
+        setup.services.relay = c.relay;
+        setup.services.hook = setup.services.oldHook = c.hooks;
         modulerun::Simulate(LoggedRun(setup), 1000);
         ExpectInOrder(c.lines);
     }

@@ -1,5 +1,5 @@
-// The settings loader: first-run defaults and write-back, the Sentences scan, parsing and limits of each
-// key, relay selection and the port open at the end.
+// The settings loader: the Sentences scan, parsing, limits and write-back of each key, relay selection and
+// the port open at the end (a first run's file is the end-to-end tests' part).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,26 +11,6 @@
 namespace {
 
 const char kPath[] = "C:\\Sim\\Modules\\Waypost.ini";
-
-TEST(SettingsTest, FirstRunWritesDefaultsAndOpensCom1) {
-    standin::Reset();
-    EXPECT_NE(LoadSettings(kPath), 0);
-    EXPECT_EQ(sentenceMask, kSentenceRmc);
-    const std::vector<std::string> expected = {
-        "GetPrivateProfileStringA(Waypost,PosTo6Decimal)",
-        "WritePrivateProfileStringA(Waypost,PosTo6Decimal,Yes)",
-        "GetPrivateProfileStringA(Waypost,Sentences)",
-        "GetPrivateProfileStringA(Waypost,Port)",
-        "WritePrivateProfileStringA(Waypost,Port,COM1)",
-        "GetPrivateProfileStringA(Waypost,Speed)",
-        "WritePrivateProfileStringA(Waypost,Speed,4800)",
-        "GetPrivateProfileStringA(Waypost,Interval)",
-        "WritePrivateProfileStringA(Waypost,Interval,2000)",
-        "CreateFileA(\\\\.\\COM1,0xC0000000,0,3,0x40000000)",
-    };
-    EXPECT_EQ(standin::CallsOf({"GetPrivateProfileStringA", "WritePrivateProfileStringA", "CreateFileA"}),
-              expected);
-}
 
 TEST(SettingsTest, SentencesScan) {
     const struct {

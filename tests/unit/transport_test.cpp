@@ -104,13 +104,11 @@ TEST(TransportTest, SerialOutcomes) {
         Lines calls;
     } cases[] = {
         {"finished at once", done, {}, {true}, {write}},
-        {"pending, then finished", pending, {done}, {true, true}, {write, query}},
         {"pending for two cycles",
          pending,
          {incomplete, incomplete, done},
          {false, false, true},
          {write, query, query, query}},
-        {"refused at once", {FALSE, 5}, {}, {true}, {write, purge}},
         {"failed after it started", pending, {{FALSE, 995}}, {true, true}, {write, query, purge}},
         {"empty text", done, {}, {true}, {}},
     };
@@ -190,52 +188,6 @@ TEST(TransportTest, RequestsComeEveryLimitPlusOneSteps) {
         EXPECT_EQ(modulerun::Simulate(setup, 2500).sampleSteps, c.steps);
         EXPECT_EQ(sampleRequested.load(), 0) << "every request was served, or none was made";
     }
-}
-
-TEST(TransportTest, ClosesThePortOnlyWhenOneIsOpen) {
-    for (bool relay : {false, true}) {
-        standin::Reset();
-        portHandle = relay ? INVALID_HANDLE_VALUE : standin::kDeviceHandle;
-        relayMode = relay ? 1 : 0;
-        threadRunning = 1; // as the frame hook leaves it
-        stopRequested = 1; // already set: not one step runs
-        EXPECT_EQ(OutputThread(nullptr), 0u);
-        EXPECT_EQ(standin::Calls(), relay ? Lines() : Lines({"PurgeComm(0xF)", "CloseHandle(device)"}))
-            << "relay " << relay;
-        EXPECT_EQ(threadRunning.load(), 0);
-        EXPECT_EQ(portHandle, INVALID_HANDLE_VALUE);
-    }
-}
-
-TEST(TransportTest, ReadySampleIsComposedAtMidStep) {
-    // Samples are made ready at steps 0 and 2; the second comes while the first write is still on the line
-    // and is dropped.
-    modulerun::RunSetup setup;
-    setup.sentences = "GSA"; // a fixed 55-byte text
-    setup.mask = 0x040;
-    setup.interval = "2000"; // no sample of the host's own in the run
-    setup.script = [] {
-        standin::S().writeResults.push_back({FALSE, ERROR_IO_PENDING});
-        standin::S().overlappedResults.push_back({FALSE, ERROR_IO_INCOMPLETE});
-    };
-    modulerun::Simulate(setup, 400, [](DWORD tick) {
-        if (tick == 50 || tick == 250) {
-            dataReady = 1;
-        }
-    });
-    const Lines calls =
-        standin::CallsOf({"Sleep", "WriteFile", "GetOverlappedResult", "PurgeComm", "CloseHandle"});
-    std::string sequence;
-    for (auto call = std::find(calls.begin(), calls.end(), "Sleep(50)"); call != calls.end(); ++call) {
-        sequence += *call + " ";
-    }
-    EXPECT_EQ(sequence,
-              "Sleep(50) WriteFile(55) Sleep(50) "               // step 0: composed at mid-step
-              "Sleep(50) Sleep(50) "                             // step 1
-              "Sleep(50) GetOverlappedResult(wait=0) Sleep(50) " // step 2: the write is still on the line
-              "Sleep(50) Sleep(50) "                             // step 3
-              "PurgeComm(0xF) CloseHandle(device) CloseHandle(thread) ");
-    EXPECT_EQ(dataReady.load(), 0);
 }
 
 } // namespace
