@@ -18,16 +18,8 @@ const char kDefaultName[] = "Waypost";
 constexpr DWORD kListReadSize = 512;   // eight entries of up to 27 characters, blanks and commas
 constexpr size_t kEntryMaxLength = 63; // longer text is no entry
 
-struct KindPrefix {
-    const char* text;
-    NetworkKind kind;
-};
-const KindPrefix kKinds[] = {
-    {"udp:", kNetworkUdp},
-    {"tcp:", kNetworkTcp},
-    {"xgps:", kNetworkXgps},
-    {"gdl90:", kNetworkGdl90},
-};
+// The kinds' names, by NetworkKind; an entry begins with one of them and ":".
+const char* const kKindNames[] = {"udp", "tcp", "xgps", "gdl90"};
 
 // ASCII only: the C library's character classes follow the host's locale.
 bool IsDigit(char c) {
@@ -110,28 +102,32 @@ bool NetworkHasKind(int32_t kind) {
     return false;
 }
 
+const char* NetworkKindName(int32_t kind) {
+    return kKindNames[kind];
+}
+
 bool ParseNetworkEntry(const char* text, NetworkEntry* entry) {
-    for (const KindPrefix& kind : kKinds) {
-        const size_t prefixLength = std::strlen(kind.text);
-        if (strncasecmp(text, kind.text, prefixLength) != 0) {
+    for (int32_t kind = kNetworkUdp; kind <= kNetworkGdl90; ++kind) {
+        const size_t nameLength = std::strlen(kKindNames[kind]);
+        if (strncasecmp(text, kKindNames[kind], nameLength) != 0 || text[nameLength] != ':') {
             continue;
         }
-        const char* at = text + prefixLength;
-        NetworkEntry parsed = {kind.kind, 0, 0};
-        if (kind.kind == kNetworkTcp && std::strchr(at, '.') == nullptr) {
+        const char* at = text + nameLength + 1;
+        NetworkEntry parsed = {kind, 0, 0};
+        if (kind == kNetworkTcp && std::strchr(at, '.') == nullptr) {
             // tcp:PORT listens on every interface; at - 1 is the ':' that ends the prefix.
             if (!ParsePortTail(at - 1, &parsed.port)) {
                 return false;
             }
         } else if (!ParseAddress(&at, &parsed.address)) {
             return false;
-        } else if (*at == '\0' && (kind.kind == kNetworkXgps || kind.kind == kNetworkGdl90)) {
-            parsed.port = kind.kind == kNetworkXgps ? kXgpsDefaultPort : kGdl90DefaultPort;
+        } else if (*at == '\0' && (kind == kNetworkXgps || kind == kNetworkGdl90)) {
+            parsed.port = kind == kNetworkXgps ? kXgpsDefaultPort : kGdl90DefaultPort;
         } else if (!ParsePortTail(at, &parsed.port)) {
             return false;
         }
         // A datagram needs somewhere to go; only a server may name no address.
-        if (parsed.address == 0 && kind.kind != kNetworkTcp) {
+        if (parsed.address == 0 && kind != kNetworkTcp) {
             return false;
         }
         *entry = parsed;

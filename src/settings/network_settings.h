@@ -31,6 +31,9 @@ extern char networkName[kNetworkNameLength + 1];
 // those beyond the eighth, are skipped (and logged); the others are kept in their order.
 void LoadNetworkSettings(const char* path);
 
+// "udp", "tcp", "xgps" or "gdl90".
+const char* NetworkKindName(int32_t kind);
+
 // Whether an entry of this kind is configured.
 bool NetworkHasKind(int32_t kind);
 

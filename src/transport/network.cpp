@@ -90,11 +90,6 @@ void FormatAddress(char* out, size_t size, const sockaddr_in& address) {
                   static_cast<unsigned>(NetworkOrder16(address.sin_port)));
 }
 
-const char* KindName(int32_t kind) {
-    static const char* const names[] = {"udp", "tcp", "xgps", "gdl90"};
-    return names[kind];
-}
-
 // A non-blocking socket of the entry's kind, bound and listening for tcp; INVALID_SOCKET on failure (logged).
 SOCKET OpenSocket(const NetworkEntry& entry, NetworkOutput* output) {
     const bool server = entry.kind == kNetworkTcp;
@@ -279,7 +274,7 @@ int32_t OpenNetworkOutputs(void) {
         output->address.sin_addr.s_addr = NetworkOrder32(entry.address);
         char address[24];
         FormatAddress(address, sizeof address, output->address);
-        std::snprintf(output->label, kLabelSize, "%s %s", KindName(entry.kind), address);
+        std::snprintf(output->label, kLabelSize, "%s %s", NetworkKindName(entry.kind), address);
         output->socket = OpenSocket(entry, output);
         ready += output->socket != INVALID_SOCKET ? 1 : 0;
     }

@@ -96,14 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(networkEntryCount >= 0 && networkEntryCount <= kMaxNetworkEntries, "more than eight entries");
     for (int32_t i = 0; i < networkEntryCount; ++i) {
         const NetworkEntry& e = networkEntries[i];
-        static const char* const kinds[] = {"udp", "tcp", "xgps", "gdl90"};
         Require(e.kind >= kNetworkUdp && e.kind <= kNetworkGdl90 && e.port != 0 &&
                     (e.address != 0 || e.kind == kNetworkTcp),
                 "a malformed network entry was kept");
-        const std::string text = std::string(kinds[e.kind]) + ":" + std::to_string(e.address >> 24) + "." +
-                                 std::to_string(e.address >> 16 & 0xFF) + "." +
-                                 std::to_string(e.address >> 8 & 0xFF) + "." +
-                                 std::to_string(e.address & 0xFF) + ":" + std::to_string(e.port);
+        const std::string text =
+            std::string(NetworkKindName(e.kind)) + ":" + std::to_string(e.address >> 24) + "." +
+            std::to_string(e.address >> 16 & 0xFF) + "." + std::to_string(e.address >> 8 & 0xFF) + "." +
+            std::to_string(e.address & 0xFF) + ":" + std::to_string(e.port);
         NetworkEntry again;
         Require(ParseNetworkEntry(text.c_str(), &again) && again.kind == e.kind &&
                     again.address == e.address && again.port == e.port,
