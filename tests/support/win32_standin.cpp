@@ -68,6 +68,14 @@ Client* ClientOf(SOCKET s) {
                                                                       : nullptr;
 }
 
+// Counted only inside a frame, which just the simulated runs mark; the real-thread test's threads never
+// write it.
+void NoteWaitInFrame() {
+    if (script.inFrame) {
+        script.waitsInFrame++;
+    }
+}
+
 int SocketFails(int error) {
     lastSocketError = error;
     return SOCKET_ERROR;
@@ -256,7 +264,7 @@ BOOL WINAPI ClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT stat) {
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
-    S().waitsInFrame += S().inFrame ? 1 : 0;
+    standin::NoteWaitInFrame();
     if (file == standin::kFileHandle) {
         if (S().record) {
             std::lock_guard<std::recursive_mutex> guard(standin::lock);
@@ -364,14 +372,14 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-    S().waitsInFrame += S().inFrame ? 1 : 0;
+    standin::NoteWaitInFrame();
     Log("WaitForSingleObject(%s,%u)", standin::HandleName(object), static_cast<unsigned>(milliseconds));
     return WAIT_OBJECT_0;
 }
 
 // Sleep(0), a yield, is not logged: shut-down polls with it.
 void WINAPI Sleep(DWORD milliseconds) {
-    S().waitsInFrame += S().inFrame ? 1 : 0;
+    standin::NoteWaitInFrame();
     if (milliseconds != 0) {
         Log("Sleep(%u)", static_cast<unsigned>(milliseconds));
     }
