@@ -33,22 +33,28 @@ uint32_t threadStartFailures = 0;
 
 static const char kSettingsExtension[] = ".ini";
 
-// Builds the INI path beside the library: its own path cut at the last "." (emptied when there is none)
-// followed by ".ini". False when the library path or the INI path does not fit the buffer.
+bool PathWithExtension(const char* path, const char* extension, char* out) {
+    const char* dot = std::strrchr(path, '.');
+    const size_t kept = dot != nullptr ? static_cast<size_t>(dot - path) : 0;
+    const size_t extensionSize = std::strlen(extension) + 1;
+    if (kept + extensionSize > MAX_PATH) {
+        return false;
+    }
+    std::memmove(out, path, kept);
+    std::memcpy(out + kept, extension, extensionSize);
+    return true;
+}
+
+// Builds the INI path beside the library from the library's own path. False when the library path or the
+// INI path does not fit the buffer.
 static bool BuildSettingsPath(void) {
     const DWORD length = GetModuleFileNameA(moduleInstance, settingsPath, MAX_PATH);
     // 0 is a failure, MAX_PATH a truncated (and maybe unterminated) path.
-    if (length == 0 || length >= MAX_PATH) {
+    if (length == 0 || length >= MAX_PATH ||
+        !PathWithExtension(settingsPath, kSettingsExtension, settingsPath)) {
         settingsPath[0] = '\0';
         return false;
     }
-    char* dot = std::strrchr(settingsPath, '.');
-    const size_t kept = dot != nullptr ? static_cast<size_t>(dot - settingsPath) : 0;
-    if (kept + sizeof kSettingsExtension > MAX_PATH) {
-        settingsPath[0] = '\0';
-        return false;
-    }
-    std::memcpy(settingsPath + kept, kSettingsExtension, sizeof kSettingsExtension);
     return true;
 }
 

@@ -25,6 +25,10 @@ extern int32_t moduleStopped;
 // thread that reports them is created.
 extern uint32_t threadStartFailures;
 
+// The path cut at its last "." (emptied when it has none) followed by extension, into out (MAX_PATH bytes;
+// may be path itself). False, out unchanged, when that does not fit.
+bool PathWithExtension(const char* path, const char* extension, char* out);
+
 UINT_PTR WINAPI ModuleInit(void);
 void CALLBACK StartTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD time);
 void WINAPI FrameHook(DWORD, DWORD);

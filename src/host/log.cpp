@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/lifecycle.h"
+#include "settings/settings.h"
+
 // Recorded by DllMain at attach; read by every line.
 DWORD loadTick = 0;
 // See log.h for who writes it.
@@ -13,7 +16,6 @@ HANDLE logFile = INVALID_HANDLE_VALUE;
 
 namespace {
 
-const char kSection[] = "Waypost";
 const char kLogExtension[] = ".log";
 const char kFullLine[] = "log full: later lines are dropped\r\n";
 constexpr int32_t kLineSize = 512; // bytes, CR LF and terminator included; longer lines are cut
@@ -37,20 +39,16 @@ void WriteRaw(const char* text, int32_t length) {
 
 } // namespace
 
-void OpenLogIfWanted(const char* settingsPath) {
+void OpenLogIfWanted(const char* iniPath) {
     char value[kValueReadSize];
-    GetPrivateProfileStringA(kSection, "Log", "No", value, kValueReadSize, settingsPath);
+    GetPrivateProfileStringA(kSettingsSection, "Log", "No", value, kValueReadSize, iniPath);
     if (strncasecmp(value, "Yes", 3) != 0) {
         return;
     }
     char path[MAX_PATH];
-    const char* dot = std::strrchr(settingsPath, '.');
-    const size_t kept = dot != nullptr ? static_cast<size_t>(dot - settingsPath) : 0;
-    if (kept + sizeof kLogExtension > sizeof path) {
+    if (!PathWithExtension(iniPath, kLogExtension, path)) {
         return;
     }
-    std::memcpy(path, settingsPath, kept);
-    std::memcpy(path + kept, kLogExtension, sizeof kLogExtension);
     logFile = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                           nullptr);
     logBytes = 0;

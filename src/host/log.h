@@ -16,8 +16,8 @@ extern DWORD loadTick;
 // thread; used in between by whichever thread writes a line (never two at once: see LogLine).
 extern HANDLE logFile;
 
-// Reads "Log" from the settings at settingsPath; with Yes creates the log beside it (same name, ".log").
-void OpenLogIfWanted(const char* settingsPath);
+// Reads "Log" from the settings file at iniPath; with Yes creates the log beside it (same name, ".log").
+void OpenLogIfWanted(const char* iniPath);
 void CloseLog(void);
 
 // One line, prefixed with the seconds since load and ended with CR LF; nothing when there is no log. Called

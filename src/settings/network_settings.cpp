@@ -6,6 +6,7 @@
 
 #include "host/log.h"
 #include "platform/win32.h"
+#include "settings/settings.h"
 
 NetworkEntry networkEntries[kMaxNetworkEntries];
 int32_t networkEntryCount = 0;
@@ -13,7 +14,6 @@ char networkName[kNetworkNameLength + 1] = "Waypost";
 
 namespace {
 
-const char kSection[] = "Waypost";
 const char kDefaultName[] = "Waypost";
 constexpr DWORD kListReadSize = 512;   // eight entries of up to 27 characters, blanks and commas
 constexpr size_t kEntryMaxLength = 63; // longer text is no entry
@@ -139,7 +139,7 @@ bool ParseNetworkEntry(const char* text, NetworkEntry* entry) {
 void LoadNetworkSettings(const char* path) {
     char list[kListReadSize];
     networkEntryCount = 0;
-    GetPrivateProfileStringA(kSection, "Network", "", list, kListReadSize, path);
+    GetPrivateProfileStringA(kSettingsSection, "Network", "", list, kListReadSize, path);
     for (const char* begin = list; *begin != '\0';) {
         const char* end = std::strchr(begin, ',');
         if (end == nullptr) {
@@ -166,7 +166,7 @@ void LoadNetworkSettings(const char* path) {
     }
 
     char name[kListReadSize];
-    GetPrivateProfileStringA(kSection, "NetworkName", kDefaultName, name, kListReadSize, path);
+    GetPrivateProfileStringA(kSettingsSection, "NetworkName", kDefaultName, name, kListReadSize, path);
     int32_t kept = 0;
     for (const char* at = name; *at != '\0' && kept < kNetworkNameLength; ++at) {
         if (IsLetterOrDigit(*at)) {

@@ -19,7 +19,6 @@ int32_t baudRate = 4800;
 int32_t outputInterval = 2000;
 char devicePath[kDevicePrefixLength + kPortNameStorage] = "\\\\.\\";
 
-static const char kSection[] = "Waypost";
 constexpr DWORD kValueReadSize = 127; // bytes, terminator included
 constexpr int32_t kDefaultBaudRate = 4800;
 constexpr int32_t kMinimumInterval = 100; // milliseconds
@@ -57,7 +56,7 @@ static int32_t ParseDecimal(const char* text) {
 static void WriteNumber(const char* key, int32_t value, const char* path) {
     char text[16];
     wsprintfA(text, "%d", value);
-    WritePrivateProfileStringA(kSection, key, text, path);
+    WritePrivateProfileStringA(kSettingsSection, key, text, path);
 }
 
 // The mask of the tokens in a comma-separated list. Each entry matches the first token that is a
@@ -95,13 +94,14 @@ BOOL LoadSettings(const char* path) {
     baudRate = kDefaultBaudRate;
     sentenceMask = 0;
 
-    DWORD length = GetPrivateProfileStringA(kSection, "PosTo6Decimal", "", value, kValueReadSize, path);
+    DWORD length =
+        GetPrivateProfileStringA(kSettingsSection, "PosTo6Decimal", "", value, kValueReadSize, path);
     if (length > 0 && strncasecmp(value, "NO", 2) == 0) {
         sixDecimalMinutes = 0;
     }
-    WritePrivateProfileStringA(kSection, "PosTo6Decimal", sixDecimalMinutes ? "Yes" : "No", path);
+    WritePrivateProfileStringA(kSettingsSection, "PosTo6Decimal", sixDecimalMinutes ? "Yes" : "No", path);
 
-    length = GetPrivateProfileStringA(kSection, "Sentences", "RMC", value, kValueReadSize, path);
+    length = GetPrivateProfileStringA(kSettingsSection, "Sentences", "RMC", value, kValueReadSize, path);
     if (length > 0) {
         sentenceMask = ScanSentences(value);
     }
@@ -112,18 +112,18 @@ BOOL LoadSettings(const char* path) {
     relayMode = 0;
     char* portName = devicePath + kDevicePrefixLength;
     char portRead[kPortNameReadSize] = "";
-    length = GetPrivateProfileStringA(kSection, "Port", "COM1", portRead, kPortNameReadSize, path);
+    length = GetPrivateProfileStringA(kSettingsSection, "Port", "COM1", portRead, kPortNameReadSize, path);
     if (length > 0) {
         std::memcpy(portName, portRead, std::strlen(portRead) + 1);
     }
     // An empty value keeps the name held before (empty at the first load); the open then fails.
-    WritePrivateProfileStringA(kSection, "Port", portName, path);
+    WritePrivateProfileStringA(kSettingsSection, "Port", portName, path);
     if (strncasecmp(portRead, kRelayPortName, kRelayCompareLength) == 0) {
         relayMode = 1;
     }
     const bool noPort = strcasecmp(portRead, kNoPortName) == 0;
 
-    length = GetPrivateProfileStringA(kSection, "Speed", "4800", value, kValueReadSize, path);
+    length = GetPrivateProfileStringA(kSettingsSection, "Speed", "4800", value, kValueReadSize, path);
     if (length > 0) {
         baudRate = ParseDecimal(value);
         if (baudRate <= 0) {
@@ -133,7 +133,7 @@ BOOL LoadSettings(const char* path) {
     }
     WriteNumber("Speed", baudRate, path);
 
-    length = GetPrivateProfileStringA(kSection, "Interval", "2000", value, kValueReadSize, path);
+    length = GetPrivateProfileStringA(kSettingsSection, "Interval", "2000", value, kValueReadSize, path);
     if (length > 0) {
         outputInterval = ParseDecimal(value);
         if (outputInterval < kMinimumInterval) {

@@ -19,6 +19,9 @@ constexpr SentenceMask kSentenceGtext = 0x200;
 constexpr SentenceMask kSentenceAv400 = 0x400;
 constexpr SentenceMask kSentenceRpy = 0x800;
 
+// The INI file's section that holds every key of the module.
+constexpr char kSettingsSection[] = "Waypost";
+
 constexpr int kDevicePrefixLength = 4; // "\\.\" in front of the port name
 constexpr int kPortNameStorage = 60;
 constexpr int kPortNameReadSize = 58; // at most 57 characters and the terminator
