@@ -88,6 +88,19 @@ void LogLine(const char* format, ...) {
     WriteRaw(lineBuffer, length);
 }
 
+void TallyText(OutputTally* tally, const char* kind, const char* name, const char* verb, int32_t length) {
+    if (tally->texts++ == 0) {
+        LogLine("%s %s: first text %s (%d bytes)", kind, name, verb, static_cast<int>(length));
+    }
+    tally->bytes += static_cast<uint32_t>(length);
+}
+
+void TallyFailure(OutputTally* tally, const char* kind, const char* name, const char* what, DWORD error) {
+    if (tally->failures++ == 0) {
+        LogLine("%s %s: %s: %s; later failures are only counted", kind, name, what, ErrorText(error));
+    }
+}
+
 const char* ErrorText(DWORD error) {
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                         error, 0, errorBuffer, sizeof errorBuffer, nullptr);

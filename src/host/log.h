@@ -25,5 +25,16 @@ void CloseLog(void);
 // lines are never written at once.
 void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// What one output took. Its first text and its first failure go into the log, later ones are only counted.
+struct OutputTally {
+    uint32_t texts;
+    uint32_t bytes;
+    uint32_t failures;
+};
+// "KIND NAME: first text VERB (N bytes)" the first time.
+void TallyText(OutputTally* tally, const char* kind, const char* name, const char* verb, int32_t length);
+// "KIND NAME: WHAT: error text; later failures are only counted" the first time.
+void TallyFailure(OutputTally* tally, const char* kind, const char* name, const char* what, DWORD error);
+
 // A short text for a Windows or Winsock error code, from the system where it has one.
 const char* ErrorText(DWORD error);

@@ -22,10 +22,8 @@ struct NetworkOutput {
     SOCKET socket; // INVALID_SOCKET: the entry could not be opened
     sockaddr_in address;
     char label[kLabelSize]; // "udp 192.168.1.20:10110" for the log
-    uint32_t texts;         // datagrams, or texts sent whole to a client
-    uint32_t bytes;
-    uint32_t failures;
-    uint32_t clients; // tcp: accepted, refused and closed
+    OutputTally tally;      // texts: datagrams, or texts sent whole to a client
+    uint32_t clients;       // tcp: accepted, refused and closed
     uint32_t refused;
     uint32_t closed;
 };
@@ -186,19 +184,7 @@ bool ClientStillWanted(TcpClient* client, const char** why) {
 }
 
 void NoteSent(NetworkOutput* output, int32_t length) {
-    if (output->texts == 0) {
-        LogLine("network %s: first text sent (%d bytes)", output->label, static_cast<int>(length));
-    }
-    output->texts++;
-    output->bytes += static_cast<uint32_t>(length);
-}
-
-void NoteFailure(NetworkOutput* output, int error) {
-    if (output->failures == 0) {
-        LogLine("network %s: send failed: %s; later failures are only counted", output->label,
-                ErrorText(static_cast<DWORD>(error)));
-    }
-    output->failures++;
+    TallyText(&output->tally, "network", output->label, "sent", length);
 }
 
 void SendDatagram(NetworkOutput* output, const char* data, int32_t length) {
@@ -207,7 +193,8 @@ void SendDatagram(NetworkOutput* output, const char* data, int32_t length) {
     if (sent == length) {
         NoteSent(output, length);
     } else {
-        NoteFailure(output, sent == SOCKET_ERROR ? WSAGetLastError() : 0);
+        const int error = sent == SOCKET_ERROR ? WSAGetLastError() : 0;
+        TallyFailure(&output->tally, "network", output->label, "send failed", static_cast<DWORD>(error));
     }
 }
 
@@ -244,7 +231,7 @@ void ServeClients(NetworkOutput* output, TcpClient* slots, const char* text, int
 void ResetNetworkOutputs(void) {
     winsockStarted = 0;
     for (int32_t i = 0; i < kMaxNetworkEntries; ++i) {
-        outputs[i] = NetworkOutput{INVALID_SOCKET, {}, "", 0, 0, 0, 0, 0, 0};
+        outputs[i] = NetworkOutput{INVALID_SOCKET, {}, "", {0, 0, 0}, 0, 0, 0};
         for (TcpClient& client : clients[i]) {
             client.socket = INVALID_SOCKET;
         }
@@ -356,10 +343,11 @@ void LogNetworkSummary(void) {
         const NetworkOutput& output = outputs[i];
         if (networkEntries[i].kind == kNetworkTcp) {
             LogLine("summary: network %s: %u clients (%u refused, %u closed), %u texts, %u bytes",
-                    output.label, output.clients, output.refused, output.closed, output.texts, output.bytes);
+                    output.label, output.clients, output.refused, output.closed, output.tally.texts,
+                    output.tally.bytes);
         } else {
-            LogLine("summary: network %s: %u datagrams, %u bytes, %u failed", output.label, output.texts,
-                    output.bytes, output.failures);
+            LogLine("summary: network %s: %u datagrams, %u bytes, %u failed", output.label,
+                    output.tally.texts, output.tally.bytes, output.tally.failures);
         }
     }
 }

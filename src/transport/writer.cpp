@@ -17,9 +17,7 @@ OVERLAPPED writeOverlapped;
 static DWORD writeByteCount;
 
 // Output thread only, read at shut-down once it has ended.
-uint32_t lineTexts = 0;
-uint32_t lineBytes = 0;
-uint32_t lineFailures = 0;
+OutputTally lineTally = {0, 0, 0};
 uint32_t lineBusySkips = 0;
 int32_t relayState = -1;
 
@@ -50,38 +48,31 @@ static void SendToRelay(const void* text, DWORD length) {
         LogLine("%s", kStateTexts[state]);
     }
     if (state != kRelaySent) {
-        lineFailures++;
+        lineTally.failures++;
         return;
     }
     reinterpret_cast<RelaySendEntry>(send)(kRelayChannel, static_cast<const char*>(text), length);
-    lineTexts++;
-    lineBytes += length;
+    lineTally.texts++;
+    lineTally.bytes += length;
 }
 
-// The serial line's first text and first failure go into the log; later ones are counted.
 static void NoteSerialText(int32_t length) {
-    if (lineTexts++ == 0) {
-        LogLine("serial %s: first text written (%d bytes)", devicePath + kDevicePrefixLength,
-                static_cast<int>(length));
-    }
-    lineBytes += static_cast<uint32_t>(length);
+    TallyText(&lineTally, "serial", devicePath + kDevicePrefixLength, "written", length);
 }
 
 static void NoteSerialFailure(const char* what, DWORD error) {
-    if (lineFailures++ == 0) {
-        LogLine("serial %s: %s: %s; later failures are only counted", devicePath + kDevicePrefixLength, what,
-                ErrorText(error));
-    }
+    TallyFailure(&lineTally, "serial", devicePath + kDevicePrefixLength, what, error);
 }
 
 void LogLineSummary(void) {
     if (relayMode) {
-        LogLine("summary: relay: %u texts, %u bytes handed over, %u dropped", lineTexts, lineBytes,
-                lineFailures);
+        LogLine("summary: relay: %u texts, %u bytes handed over, %u dropped", lineTally.texts,
+                lineTally.bytes, lineTally.failures);
     } else if (portOpened) {
         LogLine("summary: serial %s: %u texts, %u bytes, %u failed writes, %u cycles skipped while the line "
                 "was busy",
-                devicePath + kDevicePrefixLength, lineTexts, lineBytes, lineFailures, lineBusySkips);
+                devicePath + kDevicePrefixLength, lineTally.texts, lineTally.bytes, lineTally.failures,
+                lineBusySkips);
     }
 }
 

@@ -3,15 +3,16 @@
 
 #include <cstdint>
 
+#include "host/log.h"
 #include "platform/win32.h"
 
 // Output thread only. Reused for every write; hEvent is null so completion is tracked on the device.
 extern OVERLAPPED writeOverlapped;
 
 // Output thread only, read at shut-down once it has ended: what the serial line or the relay took.
-extern uint32_t lineTexts; // written (or started) whole, or handed to the relay
-extern uint32_t lineBytes;
-extern uint32_t lineFailures;  // refused or failed writes, texts the relay did not take
+// Texts written (or started) whole or handed to the relay; failures are refused or failed writes and texts
+// the relay did not take.
+extern OutputTally lineTally;
 extern uint32_t lineBusySkips; // cycles dropped because the previous write was still going
 extern int32_t relayState;     // the relay's state last logged, -1 before the first text
 

@@ -79,7 +79,8 @@ void ResetModuleState() {
     sampleRequested = 0;
     dataReady = 0;
     writePending = 0;
-    lineTexts = lineBytes = lineFailures = lineBusySkips = 0;
+    lineTally = OutputTally{0, 0, 0};
+    lineBusySkips = 0;
     relayState = -1;
     ResetNetworkOutputs();
 }
