@@ -214,13 +214,12 @@ def summarize_fixes(what, fixes, samples, by_position=False):
     for fix in fixes:
         lat, lon = fix.get("lat", fix.get("latitude")), fix.get("lon", fix.get("longitude"))
         if by_position:
-            sample = min(samples, default=None, key=lambda s: run.metres_between(
-                s["truth"]["lat"], s["truth"]["lon"], lat, lon))
+            sample = min(samples, default=None, key=lambda s: run.metres_from_truth(s, lat, lon))
         else:
             sample = run.sample_of_fix(fix, samples)
         if sample is not None:
             matched += 1
-            worst = max(worst, run.metres_between(sample["truth"]["lat"], sample["truth"]["lon"], lat, lon))
+            worst = max(worst, run.metres_from_truth(sample, lat, lon))
     say("[demo] summary: %s: %d fixes, %d matched to the truth log, largest position error %.4f m" % (
         what, len(fixes), matched, worst))
     return bool(fixes) and matched == len(fixes) and worst < 0.05

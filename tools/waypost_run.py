@@ -183,17 +183,10 @@ class SerialLine:
         return False
 
 
-def nmea_checksum(body):
-    """XOR of the characters between "$" and "*", as two upper-case hex digits."""
-    value = 0
-    for character in body:
-        value ^= ord(character)
-    return "%02X" % value
-
-
-
-def metres_between(lat1, lon1, lat2, lon2):
-    """Distance between two nearby positions in degrees, in metres (spherical earth, flat over the gap)."""
+def metres_from_truth(sample, lat2, lon2):
+    """Distance from the true position of a logged sample to a nearby position in degrees, in metres
+    (spherical earth, flat over the gap)."""
+    lat1, lon1 = sample["truth"]["lat"], sample["truth"]["lon"]
     north = (lat2 - lat1) * 111195.0
     east = ((lon2 - lon1 + 180) % 360 - 180) * 111195.0 * math.cos(math.radians((lat1 + lat2) / 2))
     return math.hypot(north, east)
@@ -216,8 +209,7 @@ def sample_of_fix(fix, samples):
     stamp = fix.get("time", "")
     same_second = [sample for sample in samples
                    if stamp.startswith("%sT%s" % (sample["truth"]["date"], sample["truth"]["time"]))]
-    return min(same_second, default=None, key=lambda sample: metres_between(
-        sample["truth"]["lat"], sample["truth"]["lon"], fix["lat"], fix["lon"]))
+    return min(same_second, default=None, key=lambda sample: metres_from_truth(sample, fix["lat"], fix["lon"]))
 
 
 def start_gpsd(port, sources, errors):

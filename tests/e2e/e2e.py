@@ -332,8 +332,7 @@ def check_fixes(checks, where, fixes, samples, limit=0.05):
         sample = run.sample_of_fix(fix, samples)
         if not checks.expect(sample is not None, "%s fix at %s: no sample at that time" % (where, stamp)):
             continue
-        truth = sample["truth"]
-        error = run.metres_between(truth["lat"], truth["lon"], fix["lat"], fix["lon"])
+        error = run.metres_from_truth(sample, fix["lat"], fix["lon"])
         worst = max(worst, error)
         checks.expect(error < limit, "%s fix at %s: %.3f m from the position served" % (where, stamp, error))
         served_speed = sample["groundSpeedWord"] / 65536.0
