@@ -9,23 +9,15 @@
 
 inline void SetReferenceFix(bool sixDecimals) {
     sixDecimalMinutes = sixDecimals ? 1 : 0;
-    // In the snapshot's field order: position, clock and date, speeds and angles, altitude, attitude, and
-    // the full-precision values.
-    navSnapshot = NavSnapshot{'N',     48,
-                              7,       0,
-                              'E',     11,
-                              31,      0,
-                              12,      35,
-                              19,      94,
-                              3,       23,
-                              22.45,   22.45 * 1.852,
-                              84.45,   81.3,
-                              80.25,   3.15,
-                              'W',     545.45,
-                              120.0,   -500.7,
-                              10.0,    -20.0,
-                              -5.27,   2.41,
-                              48.1173, 11.5 + 1.0 / 60,
-                              77.1,    22.4 * 1852 / 3600};
+    // clang-format off
+    navSnapshot = NavSnapshot{
+        'N', 48, 7, 0, 'E', 11, 31, 0,                                   // position
+        12, 35, 19, 94, 3, 23,                                           // clock and date
+        22.45, 22.45 * 1.852, 84.45, 81.3, 80.25, 3.15, 'W',             // speeds and angles
+        545.45, 120.0, -500.7,                                           // altitude, air and vertical speed
+        10.0, -20.0, -5.27, 2.41,                                        // attitude
+        48.1173, 11.5 + 1.0 / 60, 77.1, 22.4 * 1852 / 3600,              // full precision
+    };
+    // clang-format on
     navSnapshot.latMinuteFraction = sixDecimals ? 38000 : 380;
 }
