@@ -134,8 +134,13 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
     bool finite = true;
     NavSnapshot s = navSnapshot;
     const double scale = sixDecimalMinutes ? kMillionthsScale : kTenThousandthsScale;
-    const bool fixFeed = NetworkHasKind(kNetworkXgps) || NetworkHasKind(kNetworkGdl90);
-    const bool attitudeFeed = (sentenceMask & kSentenceRpy) || fixFeed;
+    // Which of the values that only some outputs print the selected ones do print.
+    const bool rpy = (sentenceMask & kSentenceRpy) != 0;
+    const bool gdl90 = NetworkHasKind(kNetworkGdl90);
+    const bool fixFeed = NetworkHasKind(kNetworkXgps) || gdl90;
+    const bool attitudeFeed = rpy || fixFeed;
+    // The attitude sentence and the GDL 90 feed print airspeed and vertical speed.
+    const bool motionFeed = rpy || gdl90;
 
     const double latitude = UsedValue(kLatitude, &finite);
     s.latHemisphere = latitude >= 0.0 ? 'N' : 'S';
@@ -162,14 +167,11 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
 
     const double knots = static_cast<double>(groundSpeedWord) * kSecondsPerHour * kInverseSpeedUnits;
     s.groundSpeedMs = static_cast<double>(groundSpeedWord) * kGroundSpeedUnit;
-    // The attitude sentence and the GDL 90 feed print airspeed and vertical speed.
-    const bool motionFeed = (sentenceMask & kSentenceRpy) || NetworkHasKind(kNetworkGdl90);
     s.airspeedValue = PrintedValue(kAirspeed, motionFeed, &finite);
     s.verticalSpeedFpm = PrintedValue(kVerticalSpeed, motionFeed, &finite) * kFeetPerMinutePerMetrePerSecond *
                          kVerticalSpeedUnit;
 
     if (HostGeneration != 0) {
-        const bool rpy = (sentenceMask & kSentenceRpy) != 0;
         s.attitudeA127 = Clamp(PrintedValue(kAttitudeA, rpy, &finite), kAttitudeALimit);
         s.attitudeB119 = Clamp(PrintedValue(kAttitudeB, rpy, &finite), kAttitudeBLimit);
         s.bankDegrees = FoldAngle(PrintedValue(kBankAngle, attitudeFeed, &finite));
