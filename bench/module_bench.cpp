@@ -6,14 +6,14 @@
 #include <iterator>
 
 #include "fake_host.h"
-#include "host/lifecycle.h"
 #include "host/linkage.h"
+#include "module/lifecycle.h"
 #include "sampling/fix.h"
-#include "sentences/cycle.h"
 #include "settings/network_settings.h"
 #include "settings/settings.h"
-#include "transport/cycle_flags.h"
+#include "transport/cycle.h"
 #include "transport/network.h"
+#include "transport/output_thread.h"
 #include "transport/serial.h"
 #include "win32_standin.h"
 

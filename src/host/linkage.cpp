@@ -3,8 +3,7 @@
 
 #include <cstring>
 
-#include "host/lifecycle.h"
-#include "host/log.h"
+#include "log/log.h"
 
 extern "C" {
 // Read by the host after loading; only the version word is rewritten, at attach.

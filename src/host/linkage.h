@@ -11,6 +11,10 @@ extern ModuleLinkage Linkage;
 extern ServiceImport ImportTable[kImportRowCount];
 }
 
+// The start-up and shut-down entries that Linkage names; the module's top room defines them.
+UINT_PTR WINAPI ModuleInit(void);
+void WINAPI ModuleDeinit(void);
+
 // 0 (98/2000 or no host window), 1 (2002), 2 (2004 or any other title). Written once at attach.
 extern int32_t HostGeneration;
 // The library's own handle, recorded at every DllMain notification.

@@ -10,7 +10,6 @@
 #include "sampling/snapshot.h"
 #include "settings/network_settings.h"
 #include "settings/settings.h"
-#include "transport/cycle_flags.h"
 
 namespace {
 
@@ -231,6 +230,10 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
     navSnapshot = s;
     return true;
 }
+
+// See fix.h.
+std::atomic<int32_t> sampleRequested{0};
+std::atomic<int32_t> dataReady{0};
 
 // Host's thread only, read at shut-down.
 uint32_t samplesTaken = 0;

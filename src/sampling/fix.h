@@ -1,7 +1,16 @@
 // The sampler: one call takes one sample of the aircraft and turns it into the navigation snapshot.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+
+// The sampler's handshake with the output thread: each one 32-bit word, 0 or 1, read and written whole.
+// Raised by the output thread when it wants a sample; cleared by the sampler as its first act.
+extern std::atomic<int32_t> sampleRequested;
+// Set by the sampler (release) once the snapshot is complete; cleared by the sampler on entry and by the
+// output thread (release) only after its compose has finished reading it; the hook samples only while it is
+// 0.
+extern std::atomic<int32_t> dataReady;
 
 // Runs on the host's thread inside the frame hook when a sample is requested. Clears sampleRequested and
 // dataReady, reads the host, converts, and sets dataReady once the whole snapshot is written.

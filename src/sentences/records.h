@@ -17,3 +17,6 @@ int32_t AppendPgrmz(int32_t length);
 int32_t AppendAviationBlock(int32_t length);
 int32_t AppendAttitude(int32_t length);
 int32_t AppendTextPosition(int32_t length);
+
+// Appends every selected record in the cycle's fixed order from offset 0; returns the text's length.
+int32_t ComposeRecords(int32_t hundredths);

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "host/log.h"
+#include "log/log.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
 

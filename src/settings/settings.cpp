@@ -1,5 +1,5 @@
 // The settings loader: reads the five keys of section "Waypost", applies defaults and limits, writes four of
-// them back so that a first run leaves a complete file, builds the sentence mask and opens the serial port.
+// them back so that a first run leaves a complete file, and builds the sentence mask.
 #include "settings/settings.h"
 
 #include <cstdio>
@@ -7,19 +7,20 @@
 #include <cstring>
 
 #include "host/linkage.h"
-#include "host/log.h"
+#include "log/log.h"
 #include "settings/network_settings.h"
-#include "transport/serial.h"
 
 // All written here on the host's thread before the output thread exists; read-only afterwards.
 SentenceMask sentenceMask = 0;
 int32_t sixDecimalMinutes = 1;
 int32_t relayMode = 0;
+int32_t noSerialLine = 0;
 int32_t baudRate = 4800;
 int32_t outputInterval = 2000;
 char devicePath[kDevicePrefixLength + kPortNameStorage] = "\\\\.\\";
 
 constexpr DWORD kValueReadSize = 127; // bytes, terminator included
+constexpr DWORD kLogValueReadSize = 16;
 constexpr int32_t kDefaultBaudRate = 4800;
 constexpr int32_t kMinimumInterval = 100; // milliseconds
 static const char kRelayPortName[] = "NetHub";
@@ -88,7 +89,13 @@ static SentenceMask ScanSentences(const char* list) {
     }
 }
 
-BOOL LoadSettings(const char* path) {
+bool LogWanted(const char* path) {
+    char value[kLogValueReadSize];
+    GetPrivateProfileStringA(kSettingsSection, "Log", "No", value, kLogValueReadSize, path);
+    return strncasecmp(value, "Yes", 3) == 0;
+}
+
+void LoadSettings(const char* path) {
     char value[kValueReadSize];
 
     baudRate = kDefaultBaudRate;
@@ -121,7 +128,7 @@ BOOL LoadSettings(const char* path) {
     if (strncasecmp(portRead, kRelayPortName, kRelayCompareLength) == 0) {
         relayMode = 1;
     }
-    const bool noPort = strcasecmp(portRead, kNoPortName) == 0;
+    noSerialLine = strcasecmp(portRead, kNoPortName) == 0 ? 1 : 0;
 
     length = GetPrivateProfileStringA(kSettingsSection, "Speed", "4800", value, kValueReadSize, path);
     if (length > 0) {
@@ -142,14 +149,10 @@ BOOL LoadSettings(const char* path) {
         }
     }
     WriteNumber("Interval", outputInterval, path);
+}
 
-    if (relayMode) {
-        return TRUE;
-    }
-    if (noPort) {
-        return FALSE;
-    }
-    return OpenSerialPort(devicePath, portName, baudRate);
+bool SerialLineSelected(void) {
+    return !relayMode && !noSerialLine;
 }
 
 void LogSettings(void) {
@@ -166,7 +169,7 @@ void LogSettings(void) {
             static_cast<int>(outputInterval));
     if (relayMode) {
         LogLine("settings: Port=%s: the text goes to the relay module", portName);
-    } else if (strcasecmp(portName, kNoPortName) == 0) {
+    } else if (noSerialLine) {
         LogLine("settings: Port=%s: no serial line", portName);
     } else {
         LogLine("settings: Port=%s Speed=%d", portName, static_cast<int>(baudRate));

@@ -31,13 +31,17 @@ extern SentenceMask sentenceMask;
 extern int32_t
     sixDecimalMinutes;         // "PosTo6Decimal": minute fractions in millionths (1) or ten-thousandths (0)
 extern int32_t relayMode;      // "Port" begins with NetHub: text goes to the relay module
+extern int32_t noSerialLine;   // "Port" is None: no serial line, the network outputs only
 extern int32_t baudRate;       // "Speed"
 extern int32_t outputInterval; // "Interval", milliseconds, at least 100
 // The device path: the prefix "\\.\" directly followed by the port name.
 extern char devicePath[kDevicePrefixLength + kPortNameStorage];
 
-// Reads, limits and writes back the settings at path; opens the serial port unless relay output or no port
-// ("None") is selected. Returns non-zero on success, 0 when there is no serial line or relay to write to.
-BOOL LoadSettings(const char* path);
+// Reads "Log" from the settings file at path: whether the diagnostic log is wanted (Yes).
+bool LogWanted(const char* path);
+// Reads, limits and writes back the settings at path.
+void LoadSettings(const char* path);
+// Whether a serial device is to be opened: neither the relay nor Port=None is selected.
+bool SerialLineSelected(void);
 // Start-up: the settings as applied, after defaults and limits, into the log.
 void LogSettings(void);

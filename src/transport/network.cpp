@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "host/linkage.h"
-#include "host/log.h"
+#include "log/log.h"
 #include "sentences/network_records.h"
 #include "settings/network_settings.h"
 

@@ -2,27 +2,18 @@
 // and writes when the sample is ready, and closes the port when told to stop.
 #include "transport/output_thread.h"
 
-#include "host/lifecycle.h"
 #include "host/linkage.h"
-#include "host/log.h"
+#include "log/log.h"
 #include "platform/fpu.h"
-#include "sentences/cycle.h"
+#include "sampling/fix.h"
 #include "settings/settings.h"
-#include "transport/cycle_flags.h"
+#include "transport/cycle.h"
 #include "transport/serial.h"
 
-// Set by shut-down (host's thread); cleared by the frame hook before it starts a thread; read here.
+// See output_thread.h.
 std::atomic<int32_t> stopRequested{0};
-// Set by the frame hook just before it creates the thread, cleared by the thread as its last act (or by the
-// hook when the creation failed); read by the hook and by shut-down's wait.
 std::atomic<int32_t> threadRunning{0};
-// Raised here at a period boundary; cleared by the sampler on the host's thread.
-std::atomic<int32_t> sampleRequested{0};
-// Set by the sampler (release) once the snapshot is complete; cleared here (release) only after the compose
-// has finished reading it; the hook samples only while it is 0.
-std::atomic<int32_t> dataReady{0};
-// Output thread only: a write was left in progress.
-std::atomic<int32_t> writePending{0};
+uint32_t threadStartFailures = 0;
 
 constexpr int32_t kStepMs = 2 * static_cast<int32_t>(kHalfStepMs);
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/log.h"
+#include "log/log.h"
 
 // Written by OpenSerialPort on the host's thread before the output thread exists; afterwards read by the
 // frame hook (portHandle only) and used by the output thread, which closes the device on its way out.

@@ -5,12 +5,13 @@
 #include <cstring>
 
 #include "host/linkage.h"
-#include "host/log.h"
+#include "log/log.h"
+#include "sampling/fix.h"
 #include "sentences/output_buffer.h"
 #include "settings/settings.h"
-#include "transport/cycle_flags.h"
 #include "transport/serial.h"
 
+std::atomic<int32_t> writePending{0};
 // Output thread only; the platform updates it in the background while a serial write is in progress.
 OVERLAPPED writeOverlapped;
 // Receives the byte counts of the write and completion calls; never read.

@@ -1,11 +1,14 @@
 // The write side of a cycle: the completion check, the hand-over, and the writer with its relay path.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
-#include "host/log.h"
+#include "log/log.h"
 #include "platform/win32.h"
 
+// Output thread only: a write was left in progress; cleared by the completion check that finds it finished.
+extern std::atomic<int32_t> writePending;
 // Output thread only. Reused for every write; hEvent is null so completion is tracked on the device.
 extern OVERLAPPED writeOverlapped;
 

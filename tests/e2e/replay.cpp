@@ -11,9 +11,9 @@
 #include "host/linkage.h"
 #include "sampling/fix.h"
 #include "sampling/requests.h"
-#include "sentences/cycle.h"
 #include "sentences/output_buffer.h"
 #include "settings/settings.h"
+#include "transport/cycle.h"
 #include "win32_standin.h"
 
 int main() {

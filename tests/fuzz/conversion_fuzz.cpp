@@ -13,10 +13,9 @@
 #include "sampling/fix.h"
 #include "sampling/requests.h"
 #include "sampling/snapshot.h"
-#include "sentences/cycle.h"
 #include "sentences/output_buffer.h"
 #include "settings/settings.h"
-#include "transport/cycle_flags.h"
+#include "transport/cycle.h"
 
 namespace {
 

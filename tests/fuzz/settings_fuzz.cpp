@@ -26,7 +26,7 @@ constexpr size_t kPortRead = 57; // characters a 58-byte read keeps
 constexpr uint32_t kKnownBits = 0xEFF; // the records' bits in the sentence mask
 
 struct Loaded {
-    BOOL result;
+    bool serialLine;
     uint32_t mask;
     int32_t sixDecimals;
     int32_t relay;
@@ -44,7 +44,8 @@ Loaded Load(int32_t generation, const std::map<std::string, std::string>& file) 
         standin::SetProfileValue(kPath, kSection, item.first, item.second);
     }
     Loaded loaded;
-    loaded.result = LoadSettings(kPath);
+    LoadSettings(kPath);
+    loaded.serialLine = SerialLineSelected();
     loaded.mask = sentenceMask;
     loaded.sixDecimals = sixDecimalMinutes;
     loaded.relay = relayMode;
@@ -118,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The file as written back loads to the same settings and stays as it is.
     const Loaded second = Load(generation, first.file);
-    Require(second.result == first.result && second.mask == first.mask &&
+    Require(second.serialLine == first.serialLine && second.mask == first.mask &&
                 second.sixDecimals == first.sixDecimals && second.relay == first.relay &&
                 second.baud == first.baud && second.interval == first.interval &&
                 second.device == first.device && second.file == first.file,

@@ -11,9 +11,10 @@
 
 #include "cycle_check.h"
 #include "fake_host.h"
-#include "host/lifecycle.h"
 #include "host/linkage.h"
-#include "transport/cycle_flags.h"
+#include "module/lifecycle.h"
+#include "sampling/fix.h"
+#include "transport/output_thread.h"
 #include "win32_standin.h"
 
 namespace modulerun {

@@ -4,18 +4,18 @@
 
 #include <cstring>
 
-#include "host/lifecycle.h"
 #include "host/linkage.h"
-#include "host/log.h"
+#include "log/log.h"
+#include "module/lifecycle.h"
 #include "sampling/fix.h"
 #include "sampling/requests.h"
 #include "sampling/snapshot.h"
-#include "sentences/cycle.h"
 #include "sentences/output_buffer.h"
 #include "settings/network_settings.h"
 #include "settings/settings.h"
-#include "transport/cycle_flags.h"
+#include "transport/cycle.h"
 #include "transport/network.h"
+#include "transport/output_thread.h"
 #include "transport/serial.h"
 #include "transport/writer.h"
 

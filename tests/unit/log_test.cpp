@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/log.h"
+#include "log/log.h"
 #include "module_run.h"
 #include "settings/settings.h"
 
@@ -146,8 +146,7 @@ TEST(LogTest, OffUnlessAskedForAndNeverInTheWay) {
 
 TEST(LogTest, CappedWithALastLineSayingSo) {
     standin::Reset();
-    standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "yes");
-    OpenLogIfWanted(modulerun::kSettingsPath);
+    OpenLog(modulerun::kSettingsPath);
     const std::string text(100, 'x');
     for (int i = 0; i < 1000; ++i) {
         LogLine("line %d %s", i, text.c_str());

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "fake_host.h"
-#include "host/lifecycle.h"
 #include "host/linkage.h"
+#include "module/lifecycle.h"
+#include "sampling/fix.h"
 #include "sampling/requests.h"
 #include "settings/settings.h"
-#include "transport/cycle_flags.h"
 #include "transport/output_thread.h"
 #include "transport/serial.h"
 #include "win32_standin.h"

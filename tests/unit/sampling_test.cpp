@@ -17,7 +17,6 @@
 #include "sampling/snapshot.h"
 #include "settings/network_settings.h"
 #include "settings/settings.h"
-#include "transport/cycle_flags.h"
 #include "win32_standin.h"
 
 namespace {

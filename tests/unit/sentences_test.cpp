@@ -9,10 +9,9 @@
 
 #include "host/linkage.h"
 #include "reference_fix.h"
-#include "sentences/cycle.h"
 #include "sentences/output_buffer.h"
 #include "sentences/records.h"
-#include "transport/cycle_flags.h"
+#include "transport/cycle.h"
 #include "transport/serial.h"
 #include "win32_standin.h"
 

@@ -50,38 +50,39 @@ TEST(SettingsTest, KeysAreParsedLimitedAndWrittenBack) {
         const int32_t* setting;
         int32_t expected;
         std::string written;
-        BOOL result;
+        bool serialLine; // a serial device is to be opened
     } cases[] = {
-        {"PosTo6Decimal", "nope", &sixDecimalMinutes, 0, "No", TRUE},
-        {"PosTo6Decimal", "0", &sixDecimalMinutes, 1, "Yes", TRUE},
-        {"PosTo6Decimal", "N", &sixDecimalMinutes, 1, "Yes", TRUE},
-        {"PosTo6Decimal", "", &sixDecimalMinutes, 1, "Yes", TRUE},
-        {"Interval", "50", &outputInterval, 100, "100", TRUE},
-        {"Interval", "abc", &outputInterval, 100, "100", TRUE},
-        {"Interval", "-5", &outputInterval, 100, "100", TRUE},
-        {"Interval", "", &outputInterval, 2000, "2000", TRUE}, // present but empty: the value held stays
-        {"Interval", "99999999999", &outputInterval, 2147483647, "2147483647", TRUE},
-        {"Speed", "abc", &baudRate, 0, "0", TRUE},
-        {"Speed", "19200 baud", &baudRate, 19200, "19200", TRUE},
-        {"Speed", "", &baudRate, 4800, "4800", TRUE},
-        {"Speed", "-99999999999", &baudRate, -2147483647 - 1, "-2147483648", TRUE},
-        {"Port", "nethub2", &relayMode, 1, "nethub2", TRUE}, // six characters compared, nothing opened
-        {"Port", "NetHu", &relayMode, 0, "NetHu", TRUE},
-        {"Port", "", &relayMode, 0, "", FALSE}, // empty name: "\\.\" does not open, start-up stops
-        {"Port", longName, &relayMode, 0, std::string(57, 'P'), TRUE},
+        {"PosTo6Decimal", "nope", &sixDecimalMinutes, 0, "No", true},
+        {"PosTo6Decimal", "0", &sixDecimalMinutes, 1, "Yes", true},
+        {"PosTo6Decimal", "N", &sixDecimalMinutes, 1, "Yes", true},
+        {"PosTo6Decimal", "", &sixDecimalMinutes, 1, "Yes", true},
+        {"Interval", "50", &outputInterval, 100, "100", true},
+        {"Interval", "abc", &outputInterval, 100, "100", true},
+        {"Interval", "-5", &outputInterval, 100, "100", true},
+        {"Interval", "", &outputInterval, 2000, "2000", true}, // present but empty: the value held stays
+        {"Interval", "99999999999", &outputInterval, 2147483647, "2147483647", true},
+        {"Speed", "abc", &baudRate, 0, "0", true},
+        {"Speed", "19200 baud", &baudRate, 19200, "19200", true},
+        {"Speed", "", &baudRate, 4800, "4800", true},
+        {"Speed", "-99999999999", &baudRate, -2147483647 - 1, "-2147483648", true},
+        {"Port", "nethub2", &relayMode, 1, "nethub2", false}, // six characters compared, nothing opened
+        {"Port", "NetHu", &relayMode, 0, "NetHu", true},
+        {"Port", "", &relayMode, 0, "", true}, // empty name: "\\.\" does not open, start-up stops
+        {"Port", "none", &relayMode, 0, "none", false},
+        {"Port", longName, &relayMode, 0, std::string(57, 'P'), true},
     };
     for (const auto& c : cases) {
         standin::Reset();
         standin::SetProfileValue(kPath, "Waypost", c.key, c.value);
-        EXPECT_EQ(LoadSettings(kPath), c.result) << c.key << "=" << c.value;
+        LoadSettings(kPath);
+        EXPECT_EQ(SerialLineSelected(), c.serialLine) << c.key << "=" << c.value;
         EXPECT_EQ(*c.setting, c.expected) << c.key << "=" << c.value;
         EXPECT_EQ(standin::ProfileValue(kPath, "Waypost", c.key), c.written) << c.key << "=" << c.value;
-        if (std::string(c.key) == "Port") {
-            const std::vector<std::string> open = {"CreateFileA(\\\\.\\" + c.written +
-                                                   ",0xC0000000,0,3,0x40000000)"};
-            EXPECT_EQ(standin::CallsOf({"CreateFileA"}), relayMode ? std::vector<std::string>() : open)
-                << c.value;
-        }
+        EXPECT_EQ(std::string(devicePath + kDevicePrefixLength),
+                  c.key == std::string("Port") ? c.written : "COM1")
+            << c.value;
+        EXPECT_EQ(standin::CallsOf({"CreateFileA"}), std::vector<std::string>())
+            << "the loader opens nothing";
     }
 }
 

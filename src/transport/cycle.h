@@ -1,4 +1,4 @@
-// One output cycle: the completion check, the hundredths, the records in their fixed order, the write.
+// One output cycle: the completion check, the hundredths, the records, the write and the network text.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +13,6 @@ extern uint32_t cycleCount;
 
 // Hundredths of the second for this cycle, from the snapshot's seconds and the tick count (0..99).
 int32_t CycleHundredths(int32_t seconds, DWORD tick);
-
-// Appends every selected record in the cycle order from offset 0; returns the text's length.
-int32_t ComposeRecords(int32_t hundredths);
 
 // Called by the output thread when dataReady is 1.
 void ComposeCycle(void);

@@ -16,8 +16,13 @@ extern DWORD loadTick;
 // thread; used in between by whichever thread writes a line (never two at once: see LogLine).
 extern HANDLE logFile;
 
-// Reads "Log" from the settings file at iniPath; with Yes creates the log beside it (same name, ".log").
-void OpenLogIfWanted(const char* iniPath);
+// The path cut at its last "." (emptied when it has none) followed by extension, into out (MAX_PATH bytes;
+// may be path itself). False, out unchanged, when that does not fit. The settings file and the log lie
+// beside the library under its name.
+bool PathWithExtension(const char* path, const char* extension, char* out);
+
+// Creates the log beside the settings file at iniPath (same name, ".log"), afresh.
+void OpenLog(const char* iniPath);
 void CloseLog(void);
 
 // One line, prefixed with the seconds since load and ended with CR LF; nothing when there is no log. Called

@@ -1,13 +1,10 @@
 // The diagnostic log. Every line is formatted into one static buffer and written at once with WriteFile; at
 // most kLogCapBytes go into the file, the last line saying that the rest was dropped.
-#include "host/log.h"
+#include "log/log.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-
-#include "host/lifecycle.h"
-#include "settings/settings.h"
 
 // Recorded by DllMain at attach; read by every line.
 DWORD loadTick = 0;
@@ -19,7 +16,6 @@ namespace {
 const char kLogExtension[] = ".log";
 const char kFullLine[] = "log full: later lines are dropped\r\n";
 constexpr int32_t kLineSize = 512; // bytes, CR LF and terminator included; longer lines are cut
-constexpr DWORD kValueReadSize = 16;
 constexpr DWORD kMsPerSecond = 1000;
 
 // Used by whichever thread writes (one at a time, see log.h).
@@ -39,12 +35,19 @@ void WriteRaw(const char* text, int32_t length) {
 
 } // namespace
 
-void OpenLogIfWanted(const char* iniPath) {
-    char value[kValueReadSize];
-    GetPrivateProfileStringA(kSettingsSection, "Log", "No", value, kValueReadSize, iniPath);
-    if (strncasecmp(value, "Yes", 3) != 0) {
-        return;
+bool PathWithExtension(const char* path, const char* extension, char* out) {
+    const char* dot = std::strrchr(path, '.');
+    const size_t kept = dot != nullptr ? static_cast<size_t>(dot - path) : 0;
+    const size_t extensionSize = std::strlen(extension) + 1;
+    if (kept + extensionSize > MAX_PATH) {
+        return false;
     }
+    std::memmove(out, path, kept);
+    std::memcpy(out + kept, extension, extensionSize);
+    return true;
+}
+
+void OpenLog(const char* iniPath) {
     char path[MAX_PATH];
     if (!PathWithExtension(iniPath, kLogExtension, path)) {
         return;

@@ -1,4 +1,5 @@
-// Start-up, the deferred hook registration, the frame hook and shut-down.
+// Start-up, the deferred hook registration, the frame hook and shut-down: the one room that knows every
+// subsystem.
 #pragma once
 
 #include <cstdint>
@@ -21,15 +22,7 @@ extern UINT_PTR startTimerId;
 extern int32_t hookServiceRow;
 // 1 once shut-down has begun: a late timer message or frame starts nothing; host's thread only.
 extern int32_t moduleStopped;
-// Thread creations that failed (each retried at the next frame); written on the host's thread before the
-// thread that reports them is created.
-extern uint32_t threadStartFailures;
 
-// The path cut at its last "." (emptied when it has none) followed by extension, into out (MAX_PATH bytes;
-// may be path itself). False, out unchanged, when that does not fit.
-bool PathWithExtension(const char* path, const char* extension, char* out);
-
-UINT_PTR WINAPI ModuleInit(void);
+// ModuleInit and ModuleDeinit, the entries Linkage names, are declared with it (host/linkage.h).
 void CALLBACK StartTimerProc(HWND window, UINT message, UINT_PTR timerId, DWORD time);
 void WINAPI FrameHook(DWORD, DWORD);
-void WINAPI ModuleDeinit(void);

@@ -1,6 +1,7 @@
-#include "sentences/cycle.h"
+// One output cycle, on the output thread: the completion check of the previous write, the hundredths of
+// the second, the records, the hand-over to the writer and the network text.
+#include "transport/cycle.h"
 
-#include "host/linkage.h"
 #include "sampling/snapshot.h"
 #include "sentences/output_buffer.h"
 #include "sentences/records.h"
@@ -34,46 +35,6 @@ int32_t CycleHundredths(int32_t seconds, DWORD tick) {
     }
     return hundredths > static_cast<DWORD>(kMaxHundredths) ? kMaxHundredths
                                                            : static_cast<int32_t>(hundredths);
-}
-
-// The fixed order: satellites, position and course, altitude, then the three records that are not NMEA.
-int32_t ComposeRecords(int32_t hundredths) {
-    int32_t outputLength = 0;
-    if (sentenceMask & kSentenceGsa) {
-        outputLength = AppendGsa(outputLength);
-    }
-    if (sentenceMask & kSentenceGsv) {
-        outputLength = AppendGsv(outputLength);
-    }
-    if (sentenceMask & kSentenceRma) {
-        outputLength = AppendRma(outputLength);
-    }
-    if (sentenceMask & kSentenceRmc) {
-        outputLength = AppendRmc(outputLength, hundredths);
-    }
-    if (sentenceMask & kSentenceGll) {
-        outputLength = AppendGll(outputLength, hundredths);
-    }
-    if (sentenceMask & kSentenceVtg) {
-        outputLength = AppendVtg(outputLength);
-    }
-    if (sentenceMask & kSentenceGga) {
-        outputLength = AppendGga(outputLength, hundredths);
-    }
-    if (sentenceMask & kSentencePgrmz) {
-        outputLength = AppendPgrmz(outputLength);
-    }
-    if (sentenceMask & kSentenceAv400) {
-        outputLength = AppendAviationBlock(outputLength);
-    }
-    // The attitude fields are only sampled on generations 1 and 2.
-    if ((sentenceMask & kSentenceRpy) && HostGeneration != 0) {
-        outputLength = AppendAttitude(outputLength);
-    }
-    if (sentenceMask & kSentenceGtext) {
-        outputLength = AppendTextPosition(outputLength);
-    }
-    return outputLength;
 }
 
 // The network's fix records are composed first, while the snapshot is certainly still this sample's. While

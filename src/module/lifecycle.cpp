@@ -1,17 +1,16 @@
 // Start-up, the deferred registration of the frame hook, the hook itself and shut-down. All of it runs on
 // the host's thread.
-#include "host/lifecycle.h"
+#include "module/lifecycle.h"
 
 #include <cstring>
 
 #include "host/linkage.h"
-#include "host/log.h"
+#include "log/log.h"
 #include "platform/fpu.h"
 #include "sampling/fix.h"
-#include "sentences/cycle.h"
 #include "settings/network_settings.h"
 #include "settings/settings.h"
-#include "transport/cycle_flags.h"
+#include "transport/cycle.h"
 #include "transport/network.h"
 #include "transport/output_thread.h"
 #include "transport/serial.h"
@@ -29,21 +28,8 @@ HANDLE threadHandle = nullptr;
 UINT_PTR startTimerId = 0;
 int32_t hookServiceRow = kRowHook;
 int32_t moduleStopped = 0;
-uint32_t threadStartFailures = 0;
 
 static const char kSettingsExtension[] = ".ini";
-
-bool PathWithExtension(const char* path, const char* extension, char* out) {
-    const char* dot = std::strrchr(path, '.');
-    const size_t kept = dot != nullptr ? static_cast<size_t>(dot - path) : 0;
-    const size_t extensionSize = std::strlen(extension) + 1;
-    if (kept + extensionSize > MAX_PATH) {
-        return false;
-    }
-    std::memmove(out, path, kept);
-    std::memcpy(out + kept, extension, extensionSize);
-    return true;
-}
 
 // Builds the INI path beside the library from the library's own path. False when the library path or the
 // INI path does not fit the buffer.
@@ -83,9 +69,15 @@ UINT_PTR WINAPI ModuleInit(void) {
     if (!BuildSettingsPath()) {
         return 0;
     }
-    OpenLogIfWanted(settingsPath);
+    if (LogWanted(settingsPath)) {
+        OpenLog(settingsPath);
+    }
     LogHost();
-    const BOOL lineReady = LoadSettings(settingsPath);
+    LoadSettings(settingsPath);
+    // The serial line opens once every key is read, before the network settings, as it always has.
+    const BOOL lineReady =
+        relayMode ||
+        (SerialLineSelected() && OpenSerialPort(devicePath, devicePath + kDevicePrefixLength, baudRate));
     LoadNetworkSettings(settingsPath);
     LogSettings();
     // A serial line that does not open leaves the network outputs to run alone.
