@@ -36,7 +36,7 @@ int32_t RoundToHundredths(int32_t fraction, int32_t* degrees, int32_t* minutes) 
 
 // STX "z01790" CR LF "AN 48 0704" CR LF "BE 011 3100" CR LF "C081" CR LF "D022" CR LF "QW033" CR LF
 // "T----------" CR LF "w01@" CR LF ETX
-int32_t AppendAviationBlock(int32_t length) {
+int32_t AppendAviationBlock(char* text, int32_t length) {
     const NavSnapshot& s = navSnapshot;
     const int32_t altitudeFeet =
         s.altitudeMetres < 0.0 ? 0 : TruncateToInt32(s.altitudeMetres * kFeetPerMetre + 0.5);
@@ -46,7 +46,7 @@ int32_t AppendAviationBlock(int32_t length) {
     int32_t lonDegrees = s.lonDegrees;
     int32_t lonMinutes = s.lonMinutes;
     const int32_t lonHundredths = RoundToHundredths(s.lonMinuteFraction, &lonDegrees, &lonMinutes);
-    return FormatAt(length,
+    return FormatAt(text, length,
                     "\x02z%05d\r\nA%c %02d %02d%02d\r\nB%c %03d %02d%02d\r\nC%03d\r\nD%03d\r\nQ%c%03d\r\n"
                     "T----------\r\nw01@\r\n\x03",
                     altitudeFeet, s.latHemisphere, latDegrees, latMinutes, latHundredths, s.lonHemisphere,

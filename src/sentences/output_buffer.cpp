@@ -18,14 +18,14 @@ constexpr int32_t kMaxTenthsDigit = 9;
 
 // The room handed to vsnprintf always ends at the buffer's end, so no value however wide can write past
 // it; a record that does not fit is cut there and the length stops at the last byte before the terminator.
-int32_t FormatAt(int32_t at, const char* format, ...) {
+int32_t FormatAt(char* text, int32_t at, const char* format, ...) {
     if (at < 0 || at >= kOutputBufferSize) {
         return at;
     }
     const int32_t room = kOutputBufferSize - at;
     va_list arguments;
     va_start(arguments, format);
-    const int written = std::vsnprintf(OutputBuffer + at, static_cast<size_t>(room), format, arguments);
+    const int written = std::vsnprintf(text + at, static_cast<size_t>(room), format, arguments);
     va_end(arguments);
     if (written < 0) {
         return at;
@@ -33,12 +33,12 @@ int32_t FormatAt(int32_t at, const char* format, ...) {
     return written < room ? at + written : kOutputBufferSize - 1;
 }
 
-int32_t AppendChecksum(int32_t start, int32_t end) {
+int32_t AppendChecksum(char* text, int32_t start, int32_t end) {
     unsigned checksum = 0;
     for (int32_t at = start + 1; at < end && at < kOutputBufferSize; at++) {
-        checksum ^= static_cast<unsigned char>(OutputBuffer[at]);
+        checksum ^= static_cast<unsigned char>(text[at]);
     }
-    return FormatAt(end, "*%02X\r\n", checksum);
+    return FormatAt(text, end, "*%02X\r\n", checksum);
 }
 
 // Works on the magnitude, so that a negative value gets exactly one leading "-" and an unsigned digit, and

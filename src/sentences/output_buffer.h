@@ -9,13 +9,13 @@ constexpr int32_t kOutputBufferSize = 2048;
 // module reads it until the next cycle has seen that write finish.
 extern char OutputBuffer[kOutputBufferSize];
 
-// Formats at offset `at` of OutputBuffer, never past its end; returns the new length (at plus the
-// characters stored).
-int32_t FormatAt(int32_t at, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Formats at offset `at` of text (a cycle's buffer of kOutputBufferSize bytes), never past its end; returns
+// the new length (at plus the characters stored).
+int32_t FormatAt(char* text, int32_t at, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
-// Closes the sentence that starts with '$' at `start` and ends before `end` with "*hh\r\n", hh being the XOR
-// of every byte after the '$'. Returns the new length, end + 5.
-int32_t AppendChecksum(int32_t start, int32_t end);
+// Closes the sentence of text that starts with '$' at `start` and ends before `end` with "*hh\r\n", hh being
+// the XOR of every byte after the '$'. Returns the new length, end + 5.
+int32_t AppendChecksum(char* text, int32_t start, int32_t end);
 
 // A double printed with one decimal: sign, integer part and the truncated tenths digit, as "%s%d.%d".
 struct OneDecimal {

@@ -15,7 +15,7 @@ constexpr double kDecimetresPerSecondPerKnot = 5.144444444444445;
 } // namespace
 
 // @940323123519N4807038E01131000S000+00545E0115N0011U0000 CR LF
-int32_t AppendTextPosition(int32_t length) {
+int32_t AppendTextPosition(char* text, int32_t length) {
     const NavSnapshot& s = navSnapshot;
     const int32_t thousandthsDivisor = sixDecimalMinutes ? 1000 : 10;
 
@@ -46,7 +46,7 @@ int32_t AppendTextPosition(int32_t length) {
     const int32_t eastWestSpeed = TruncateToInt32(std::sin(radians) * decimetresPerSecond + 0.5);
     const int32_t northSouthSpeed = TruncateToInt32(std::cos(radians) * decimetresPerSecond + 0.5);
 
-    return FormatAt(length,
+    return FormatAt(text, length,
                     "@%02d%02d%02d%02d%02d%02d%c%02d%02d%03d%c%03d%02d%03dS000%c%05d%c%04d%c%04dU0000\r\n",
                     s.dateYear2, s.dateMonth, s.dateDay, s.timeHours, s.timeMinutes, s.timeSeconds,
                     s.latHemisphere, s.latDegrees, s.latMinutes, s.latMinuteFraction / thousandthsDivisor,

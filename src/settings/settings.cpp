@@ -30,14 +30,16 @@ static const char kNoPortName[] = "None"; // no serial line: network outputs onl
 struct SentenceToken {
     const char* text;
     SentenceMask bit;
+    bool attitude; // only on hosts that deliver attitude
 };
 
-// Tried in this order at each position of the "Sentences" list; RPY comes last and only on hosts that
-// deliver attitude.
+// Tried in this order at each position of the "Sentences" list.
 static const SentenceToken kSentenceTokens[] = {
-    {"RMC", kSentenceRmc},     {"GLL", kSentenceGll},     {"GGA", kSentenceGga}, {"GSA", kSentenceGsa},
-    {"VTG", kSentenceVtg},     {"RMA", kSentenceRma},     {"GSV", kSentenceGsv}, {"PGRMZ", kSentencePgrmz},
-    {"GTEXT", kSentenceGtext}, {"AV400", kSentenceAv400}, {"RPY", kSentenceRpy},
+    {"RMC", kSentenceRmc, false},     {"GLL", kSentenceGll, false},     {"GGA", kSentenceGga, false},
+    {"GSA", kSentenceGsa, false},     {"VTG", kSentenceVtg, false},     {"RMA", kSentenceRma, false},
+    {"GSV", kSentenceGsv, false},     {"PGRMZ", kSentencePgrmz, false}, {"GTEXT", kSentenceGtext, false},
+    {"AV400", kSentenceAv400, false}, {"RPY", kSentenceRpy, true},      {"HDT", kSentenceHdt, false},
+    {"HDM", kSentenceHdm, false},     {"HDG", kSentenceHdg, false},
 };
 constexpr size_t kTokenCount = sizeof kSentenceTokens / sizeof kSentenceTokens[0];
 
@@ -64,18 +66,18 @@ static void WriteNumber(const char* key, int32_t value, const char* path) {
 // case-insensitive prefix of it; blanks are not skipped, so " GGA" matches nothing and "RMCX" matches RMC.
 static SentenceMask ScanSentences(const char* list) {
     SentenceMask mask = 0;
-    const size_t tokensTried = HostGeneration != 0 ? kTokenCount : kTokenCount - 1;
     const char* at = list;
     for (;;) {
         size_t i = 0;
-        while (i < tokensTried &&
-               strncasecmp(at, kSentenceTokens[i].text, std::strlen(kSentenceTokens[i].text)) != 0) {
+        while (i < kTokenCount &&
+               ((kSentenceTokens[i].attitude && HostGeneration == 0) ||
+                strncasecmp(at, kSentenceTokens[i].text, std::strlen(kSentenceTokens[i].text)) != 0)) {
             ++i;
         }
         const char* comma = std::strchr(at, ',');
         const int nameLength =
             static_cast<int>(comma != nullptr ? static_cast<size_t>(comma - at) : std::strlen(at));
-        if (i < tokensTried) {
+        if (i < kTokenCount) {
             mask |= kSentenceTokens[i].bit;
         } else if (nameLength > 0) {
             LogLine("setting Sentences: \"%.*s\" ignored: %s", nameLength, at,
@@ -156,7 +158,7 @@ bool SerialLineSelected(void) {
 }
 
 void LogSettings(void) {
-    char records[96] = "";
+    char records[128] = "";
     size_t used = 0;
     for (const SentenceToken& token : kSentenceTokens) {
         if ((sentenceMask & token.bit) != 0) {

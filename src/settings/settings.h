@@ -18,6 +18,9 @@ constexpr SentenceMask kSentenceGsv = 0x080;
 constexpr SentenceMask kSentenceGtext = 0x200;
 constexpr SentenceMask kSentenceAv400 = 0x400;
 constexpr SentenceMask kSentenceRpy = 0x800;
+constexpr SentenceMask kSentenceHdt = 0x1000; // true heading, for map programs
+constexpr SentenceMask kSentenceHdm = 0x2000; // magnetic heading
+constexpr SentenceMask kSentenceHdg = 0x4000; // magnetic heading with the variation
 
 // The INI file's section that holds every key of the module.
 constexpr char kSettingsSection[] = "Waypost";

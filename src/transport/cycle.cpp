@@ -48,7 +48,7 @@ void ComposeCycle(void) {
         return;
     }
     const int32_t hundredths = CycleHundredths(navSnapshot.timeSeconds, tick);
-    const int32_t length = ComposeRecords(hundredths);
+    const int32_t length = ComposeRecords(OutputBuffer, hundredths);
     StartOutputWrite(length);
     SendNetworkText(OutputBuffer, length, tick);
 }

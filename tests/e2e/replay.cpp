@@ -12,6 +12,7 @@
 #include "sampling/fix.h"
 #include "sampling/requests.h"
 #include "sentences/output_buffer.h"
+#include "sentences/records.h"
 #include "settings/settings.h"
 #include "transport/cycle.h"
 #include "win32_standin.h"
@@ -33,7 +34,7 @@ int main() {
             std::puts("dropped");
             continue;
         }
-        const int32_t length = ComposeRecords(hundredths);
+        const int32_t length = ComposeRecords(OutputBuffer, hundredths);
         for (int32_t i = 0; i < length; ++i) {
             std::printf("%02X", static_cast<unsigned char>(OutputBuffer[i]));
         }

@@ -14,6 +14,7 @@
 #include "sampling/requests.h"
 #include "sampling/snapshot.h"
 #include "sentences/output_buffer.h"
+#include "sentences/records.h"
 #include "settings/settings.h"
 #include "transport/cycle.h"
 
@@ -150,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 "attitude written on generation 0");
     }
 
-    const int32_t length = ComposeRecords(in.ConsumeIntegralInRange(0, 99));
+    const int32_t length = ComposeRecords(OutputBuffer, in.ConsumeIntegralInRange(0, 99));
     Require(length >= 0 && length < kOutputBufferSize, "the text's length lies outside the buffer");
     const std::string fault =
         CheckCycleText(OutputBuffer, static_cast<size_t>(length), {mask, HostGeneration, sane});

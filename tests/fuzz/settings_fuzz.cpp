@@ -23,7 +23,7 @@ const char* const kKeys[] = {"PosTo6Decimal", "Sentences", "Port",       "Speed"
                              "Interval",      "Network",   "NetworkName"};
 constexpr size_t kPortRead = 57; // characters a 58-byte read keeps
 
-constexpr uint32_t kKnownBits = 0xEFF; // the records' bits in the sentence mask
+constexpr uint32_t kKnownBits = 0x7EFF; // the records' bits in the sentence mask
 
 struct Loaded {
     bool serialLine;

@@ -11,9 +11,10 @@ struct Mark {
     const char* start;
 };
 const Mark kMarks[] = {
-    {0x040, "$GPGSA,"}, {0x080, "$GPGSV,2,1,"}, {0x080, "$GPGSV,2,2,"}, {0x010, "$GPRMA,"},
-    {0x001, "$GPRMC,"}, {0x002, "$GPGLL,"},     {0x008, "$GPVTG,"},     {0x004, "$GPGGA,"},
-    {0x020, "$PGRMZ,"}, {0x400, "\x02z"},       {0x800, "$RPY,"},       {0x200, "@"},
+    {0x040, "$GPGSA,"},  {0x080, "$GPGSV,2,1,"}, {0x080, "$GPGSV,2,2,"}, {0x010, "$GPRMA,"},
+    {0x001, "$GPRMC,"},  {0x002, "$GPGLL,"},     {0x008, "$GPVTG,"},     {0x004, "$GPGGA,"},
+    {0x020, "$PGRMZ,"},  {0x400, "\x02z"},       {0x800, "$RPY,"},       {0x200, "@"},
+    {0x1000, "$GPHDT,"}, {0x2000, "$HCHDM,"},    {0x4000, "$HCHDG,"},
 };
 constexpr uint32_t kAttitudeBit = 0x800;
 constexpr size_t kNmeaMaxLength = 82; // "$" to LF

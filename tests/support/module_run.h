@@ -22,8 +22,8 @@ namespace modulerun {
 const char kSettingsPath[] = "C:\\Sim\\Modules\\Waypost.ini";
 constexpr UINT kTimerMessage = 0x0113;
 constexpr uint32_t kAltitudeId = 0x49;
-constexpr uint32_t kEveryRecord = 0xEFF;
-const char kEverySentence[] = "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,RPY,GTEXT";
+constexpr uint32_t kEveryRecord = 0x7EFF;
+const char kEverySentence[] = "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,RPY,GTEXT,HDT,HDM,HDG";
 
 struct RunSetup {
     std::string port = "COM1";

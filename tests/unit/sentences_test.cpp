@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "cycle_check.h"
 #include "host/linkage.h"
 #include "reference_fix.h"
 #include "sentences/output_buffer.h"
@@ -22,8 +23,8 @@ const char kRpy[] = "$RPY,-52,24,-999,-999,-999,1790,1200,-500,-999,-999,-19,42,
 const char kGtext[] = "@940323123519N4807038E01131000S000+00545E0115N0011U0000\r\n";
 
 // The text an appender leaves at the buffer's start.
-std::string Appended(int32_t (*append)(int32_t)) {
-    return std::string(OutputBuffer, static_cast<size_t>(append(0)));
+std::string Appended(int32_t (*append)(char*, int32_t)) {
+    return std::string(OutputBuffer, static_cast<size_t>(append(OutputBuffer, 0)));
 }
 
 // The aviation data block around its first six lines.
@@ -41,20 +42,20 @@ class SentencesTest : public ::testing::Test {
 TEST_F(SentencesTest, NmeaFromTheReferenceFixInBothFractionFormats) {
     const struct {
         bool sixDecimals;
-        int32_t (*append)(int32_t);
+        int32_t (*append)(char*, int32_t);
         const char* text;
     } cases[] = {
-        {true, [](int32_t at) { return AppendRmc(at, 0); },
+        {true, [](char* text, int32_t at) { return AppendRmc(text, at, 0); },
          "$GPRMC,123519.00,A,4807.038000,N,01131.000000,E,22.4,84.4,230394,3.1,W*44\r\n"},
-        {false, [](int32_t at) { return AppendRmc(at, 0); },
+        {false, [](char* text, int32_t at) { return AppendRmc(text, at, 0); },
          "$GPRMC,123519.00,A,4807.0380,N,01131.0000,E,22.4,84.4,230394,3.1,W*44\r\n"},
-        {true, [](int32_t at) { return AppendGga(at, 0); },
+        {true, [](char* text, int32_t at) { return AppendGga(text, at, 0); },
          "$GPGGA,123519.00,4807.038000,N,01131.000000,E,1,05,0.0,545.4,M,,,,*35\r\n"},
-        {false, [](int32_t at) { return AppendGga(at, 0); },
+        {false, [](char* text, int32_t at) { return AppendGga(text, at, 0); },
          "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,545.4,M,,,,*35\r\n"},
-        {true, [](int32_t at) { return AppendGll(at, 0); },
+        {true, [](char* text, int32_t at) { return AppendGll(text, at, 0); },
          "$GPGLL,4807.038000,N,01131.000000,E,123519.00,A*0B\r\n"},
-        {false, [](int32_t at) { return AppendGll(at, 37); },
+        {false, [](char* text, int32_t at) { return AppendGll(text, at, 37); },
          "$GPGLL,4807.0380,N,01131.0000,E,123519.37,A*0F\r\n"},
         {true, AppendRma, "$GPRMA,A,4807.038000,N,01131.000000,E,0.0,0.0,22.4,84.4,3.1,W*6A\r\n"},
         {false, AppendRma, "$GPRMA,A,4807.0380,N,01131.0000,E,0.0,0.0,22.4,84.4,3.1,W*6A\r\n"},
@@ -98,8 +99,30 @@ TEST_F(SentencesTest, NmeaWithNegativeAndStandingValues) {
         navSnapshot.groundSpeedKnots = c.knots;
         navSnapshot.groundSpeedKmh = c.knots * 1.852;
         EXPECT_EQ(Appended(AppendPgrmz), c.pgrmz);
-        EXPECT_EQ(Appended([](int32_t at) { return AppendGga(at, 0); }), c.gga);
+        EXPECT_EQ(Appended([](char* text, int32_t at) { return AppendGga(text, at, 0); }), c.gga);
         EXPECT_EQ(Appended(AppendVtg), c.vtg);
+    }
+}
+
+// The heading sentences round to the tenth, and print a heading that rounds to a full circle as 0.0.
+TEST_F(SentencesTest, HeadingSentences) {
+    const struct {
+        double headingTrue, headingMagnetic, variation;
+        char side;
+        const char* text; // HDT, HDM, HDG
+    } cases[] = {
+        {72.44, 74.25, 1.93, 'W', "$GPHDT,72.4,T*04\r\n$HCHDM,74.3,M*19\r\n$HCHDG,74.3,,,1.9,W*03\r\n"},
+        {359.96, 3.14, 12.55, 'E', "$GPHDT,0.0,T*35\r\n$HCHDM,3.1,M*2B\r\n$HCHDG,3.1,,,12.5,E*1D\r\n"},
+        {360.0, 359.949, 0.05, 'E', "$GPHDT,0.0,T*35\r\n$HCHDM,359.9,M*2F\r\n$HCHDG,359.9,,,0.0,E*2F\r\n"},
+    };
+    for (const auto& c : cases) {
+        SetReferenceFix(true);
+        sentenceMask = kSentenceHdt | kSentenceHdm | kSentenceHdg;
+        navSnapshot.headingTrue = c.headingTrue;
+        navSnapshot.headingMagnetic = c.headingMagnetic;
+        navSnapshot.magVariation = c.variation;
+        navSnapshot.magVariationSide = c.side;
+        EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, 0))), c.text);
     }
 }
 
@@ -129,12 +152,13 @@ TEST(OneDecimal, SignIntegerPartAndTenthsDigit) {
 
 TEST(FormatAt, NeverWritesPastTheBuffer) {
     OutputBuffer[kOutputBufferSize - 1] = 'x';
-    EXPECT_EQ(FormatAt(kOutputBufferSize - 4, "%d", 1234), kOutputBufferSize - 1); // exactly full
-    EXPECT_EQ(FormatAt(kOutputBufferSize - 4, "%d", 123456), kOutputBufferSize - 1);
+    EXPECT_EQ(FormatAt(OutputBuffer, kOutputBufferSize - 4, "%d", 1234),
+              kOutputBufferSize - 1); // exactly full
+    EXPECT_EQ(FormatAt(OutputBuffer, kOutputBufferSize - 4, "%d", 123456), kOutputBufferSize - 1);
     EXPECT_EQ(std::string(OutputBuffer + kOutputBufferSize - 4), "123");
-    EXPECT_EQ(FormatAt(kOutputBufferSize - 1, "%s", "more"), kOutputBufferSize - 1);
-    EXPECT_EQ(FormatAt(kOutputBufferSize, "%s", "more"), kOutputBufferSize);
-    EXPECT_EQ(AppendChecksum(0, kOutputBufferSize - 2), kOutputBufferSize - 1);
+    EXPECT_EQ(FormatAt(OutputBuffer, kOutputBufferSize - 1, "%s", "more"), kOutputBufferSize - 1);
+    EXPECT_EQ(FormatAt(OutputBuffer, kOutputBufferSize, "%s", "more"), kOutputBufferSize);
+    EXPECT_EQ(AppendChecksum(OutputBuffer, 0, kOutputBufferSize - 2), kOutputBufferSize - 1);
     EXPECT_EQ(OutputBuffer[kOutputBufferSize - 1], '\0');
 }
 
@@ -257,10 +281,10 @@ TEST_F(SentencesTest, AbsurdValuesSaturateInsteadOfOverflowing) {
         *field = -1e300;
     }
     HostGeneration = 1;
-    sentenceMask = 0xEFF;
-    const std::string widest(OutputBuffer, static_cast<size_t>(ComposeRecords(99)));
-    EXPECT_GT(widest.size(), 1300u);
-    EXPECT_EQ(widest.substr(widest.size() - 7), "U0000\r\n");
+    sentenceMask = 0x7EFF;
+    const std::string widest(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, 99)));
+    EXPECT_GT(widest.size(), 1400u);
+    EXPECT_EQ(CheckCycleText(widest.data(), widest.size(), {0x7EFF, 1, false}), "");
 }
 
 TEST_F(SentencesTest, HundredthsCountFromTheFirstCycleOfTheSecond) {
@@ -284,7 +308,7 @@ TEST_F(SentencesTest, HundredthsCountFromTheFirstCycleOfTheSecond) {
 TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
     SetReferenceFix(true);
     HostGeneration = 1;
-    sentenceMask = 0xEFF;
+    sentenceMask = 0x7EFF;
     navSnapshot.magVariation = 3.25;
     const std::string expected =
         std::string(kGsa) +
@@ -297,8 +321,8 @@ TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
         "$GPGGA,123519.42,4807.038000,N,01131.000000,E,1,05,0.0,545.4,M,,,,*33\r\n"
         "$PGRMZ,1789.5,f,2*36\r\n"
         "\x02z01790\r\nAN 48 0704\r\nBE 011 3100\r\nC081\r\nD022\r\nQW033\r\nT----------\r\nw01@\r\n\x03" +
-        kRpy + kGtext;
-    EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(42))), expected);
+        kRpy + kGtext + "$GPHDT,77.1,T*04\r\n$HCHDM,80.3,M*12\r\n$HCHDG,80.3,,,3.2,W*01\r\n";
+    EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, 42))), expected);
 }
 
 // Only the selected records; the attitude sentence only on hosts that deliver attitude, on its own line.
@@ -317,7 +341,7 @@ TEST_F(SentencesTest, OnlySelectedRecords) {
         SetReferenceFix(true);
         sentenceMask = c.mask;
         HostGeneration = c.generation;
-        EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(0))), c.text)
+        EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, 0))), c.text)
             << "mask " << c.mask << " generation " << c.generation;
     }
 }

@@ -30,7 +30,8 @@ TEST(SettingsTest, SentencesScan) {
         {"RMC,,GSA", 0, 0x041},
         {"GLL,", 0, 0x002},
         {"", 0, 0x001},
-        {"RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY", 2, 0xEFF},
+        {"RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY,HDT,HDM,HDG", 2, 0x7EFF},
+        {"hdg,RPY,Hdt", 0, 0x5000},
     };
     for (const auto& c : cases) {
         standin::Reset();
