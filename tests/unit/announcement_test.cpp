@@ -1,0 +1,142 @@
+// ForeFlight's discovery announcement: the verdict and port for announcements as sent, as later versions may
+// extend them, and for datagrams that are not one JSON object. Each input is parsed from a heap block of its
+// exact size, so a sanitizer build catches a read past its end.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "transport/announcement.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+const char kGdl90[] = R"("GDL90":{"port":4000})";
+constexpr uint16_t kUntouched = 12345;
+
+// An announcement with n containers, each opened by `open`, inside one another in the outer object: n + 1.
+std::string Nested(int n, const char* open, char close) {
+    std::string value;
+    for (int i = 0; i < n; ++i) {
+        value += open;
+    }
+    return R"({"x":)" + value + "0" + std::string(n, close) + R"(,"App":"ForeFlight",)" + kGdl90 + "}";
+}
+
+std::string Printable(const std::string& bytes) {
+    std::string text;
+    for (unsigned char c : bytes) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, c < 0x20 || c > 0x7E ? "\\x%02X" : "%c", c);
+        text += escaped;
+    }
+    return text.size() > 120 ? text.substr(0, 120) + "..." : text;
+}
+
+TEST(Announcement, Verdicts) {
+    const struct {
+        std::string input;
+        AnnouncementVerdict verdict;
+        uint16_t port; // when ForeFlight
+    } cases[] = {
+        {R"({"App":"ForeFlight","GDL90":{"port":4000}})", kAnnouncementForeFlight, 4000},
+        {R"({"GDL90":{"port":4000},"App":"ForeFlight"})", kAnnouncementForeFlight, 4000},
+        {R"({"GDL90":{"x":[1],"port":4000,"y":{}},"App":"ForeFlight"})", kAnnouncementForeFlight, 4000},
+        {R"({"Version":"14.2","App":"ForeFlight","Build":20231001,"Beta":false,"Pro":true,"Sync":null,)"
+         R"("Ratio":-0.25E-2,"Scale":1e+3,"Small":2.5e-3,"Devices":[{"Name":"iPad","Slots":[[],[{}]]},[]],)"
+         R"("Note":"{\"a\":[1,}] \\\" \\\\ \/ \b\f\n\r\t \u00E9\uD83D\ude00 ]}",)"
+         R"("Empty":"","Utf8":"Zürich","GDL90":{"port":4000}})",
+         kAnnouncementForeFlight, 4000},
+        {" \t\r\n{ \"App\" :\t\"ForeFlight\" ,\n\"GDL90\"\r\n:{\n\t\"port\" : 4000 } }\r\n",
+         kAnnouncementForeFlight, 4000},
+        {R"({"App":"ForeFlight","GDL90":{"port":1}})", kAnnouncementForeFlight, 1},
+        {R"({"App":"ForeFlight","GDL90":{"port":65535}})", kAnnouncementForeFlight, 65535},
+        {R"({"App":"ForeFlight","GDL90":{"port":0}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":65536}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":429496733600}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":-1}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":-0}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000.0}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4e3}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":"4000"}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":04000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","GDL90":{"Port":4000}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight"})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":null})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":[{"port":4000}]})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","port":4000})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","x":{"GDL90":{"port":4000}}})", kAnnouncementNoPort, 0},
+        {R"({"GDL90":{"port":4000}})", kAnnouncementOtherApp, 0},
+        {R"({"App":"foreflight","GDL90":{"port":4000}})", kAnnouncementOtherApp, 0},
+        {R"({"App":"Garmin Pilot","GDL90":{"port":4000}})", kAnnouncementOtherApp, 0},
+        {R"({"App":"ForeFlight ","GDL90":{"port":4000}})", kAnnouncementOtherApp, 0},
+        {R"({"App":"Fore\u0046light","GDL90":{"port":4000}})", kAnnouncementOtherApp, 0},
+        {R"({"App":["ForeFlight"],"GDL90":{"port":4000}})", kAnnouncementOtherApp, 0},
+        {R"({"app":"ForeFlight","GDL90":{"port":4000}})", kAnnouncementOtherApp, 0},
+        {R"({"x":{"App":"ForeFlight"},"GDL90":{"port":4000}})", kAnnouncementOtherApp, 0},
+        {"{}", kAnnouncementOtherApp, 0},
+        {"", kAnnouncementMalformed, 0},
+        {" \r\n", kAnnouncementMalformed, 0},
+        {"ForeFlight GDL90 4000", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000}}x)", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000}}{})", kAnnouncementMalformed, 0},
+        {R"([{"App":"ForeFlight","GDL90":{"port":4000}}])", kAnnouncementMalformed, 0},
+        {R"({'App':'ForeFlight',"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({App:"ForeFlight","GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000},})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight",,"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App" "ForeFlight","GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000} "x":1})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":[1,],"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":[1},"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":"\x","GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":"\u00G0","GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":"\u004","GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":"\)", kAnnouncementMalformed, 0},
+        {"{\"App\":\"ForeFlight\",\"x\":\"a\tb\",\"GDL90\":{\"port\":4000}}", kAnnouncementMalformed, 0},
+        {"{\"App\":\"ForeFlight\",\"x\":\"\x1F\",\"GDL90\":{\"port\":4000}}", kAnnouncementMalformed, 0},
+        {"{\"App\":\"ForeFlight\",\"x\":\"\x7F\xFF\",\"GDL90\":{\"port\":4000}}", kAnnouncementForeFlight,
+         4000},
+        {R"({"App":"ForeFlight","x":tru,"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":True,"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000},"x":nulL})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":+1,"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":.5,"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":1.,"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":1e,"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":-,"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","x":0x10,"GDL90":{"port":4000}})", kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000)", kAnnouncementMalformed, 0},
+        {Nested(15, "[", ']'), kAnnouncementForeFlight, 4000},
+        {Nested(16, "[", ']'), kAnnouncementMalformed, 0},
+        {Nested(15, R"({"a":)", '}'), kAnnouncementForeFlight, 4000},
+        {Nested(16, R"({"a":)", '}'), kAnnouncementMalformed, 0},
+        {Nested(100000, "[", ']'), kAnnouncementMalformed, 0},
+        {"{\"App\":\"Fore\0Flight\",\"GDL90\":{\"port\":4000}}"s, kAnnouncementMalformed, 0},
+        {"{\"App\":\"ForeFlight\",\0\"GDL90\":{\"port\":4000}}"s, kAnnouncementMalformed, 0},
+        {"{\"App\":\"ForeFlight\",\"GDL90\":{\"port\":4000}}\0"s, kAnnouncementMalformed, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000},"GDL90":{"port":4001}})", kAnnouncementForeFlight,
+         4001},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000,"port":4002}})", kAnnouncementForeFlight, 4002},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000,"port":"x"}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000},"GDL90":null})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000},"GDL90":{}})", kAnnouncementNoPort, 0},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000},"App":"Other"})", kAnnouncementOtherApp, 0},
+        {R"({"App":"Other","GDL90":{"port":4000},"App":"ForeFlight"})", kAnnouncementForeFlight, 4000},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000},"App":null})", kAnnouncementOtherApp, 0},
+    };
+    for (const auto& c : cases) {
+        const std::vector<char> bytes(c.input.begin(), c.input.end());
+        uint16_t port = kUntouched;
+        const AnnouncementVerdict verdict =
+            ParseAnnouncement(bytes.data(), static_cast<int32_t>(bytes.size()), &port);
+        EXPECT_EQ(verdict, c.verdict) << Printable(c.input);
+        EXPECT_EQ(port, c.verdict == kAnnouncementForeFlight ? c.port : kUntouched) << Printable(c.input);
+    }
+}
+
+} // namespace
