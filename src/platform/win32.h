@@ -208,13 +208,16 @@ typedef unsigned long u_long; // as <winsock2.h> and glibc both declare it
 #define IPPROTO_TCP 6
 #define IPPROTO_UDP 17
 #define SOL_SOCKET 0xffff
+#define SO_REUSEADDR 0x0004
 #define SO_BROADCAST 0x0020
 #define SO_SNDBUF 0x1001
 #define SOMAXCONN 0x7fffffff
 #define FIONBIO (-2147195266L) // 0x8004667E, as <winsock2.h> has it
 #define WSAEWOULDBLOCK 10035
+#define WSAEMSGSIZE 10040
 #define WSAEADDRINUSE 10048
 #define WSAECONNRESET 10054
+#define WSAECONNREFUSED 10061
 #define MAKEWORD(low, high) static_cast<WORD>((low) | ((high) << 8))
 
 struct in_addr {
@@ -249,9 +252,10 @@ int WINAPI ioctlsocket(SOCKET s, long command, u_long* argument);
 int WINAPI setsockopt(SOCKET s, int level, int name, const char* value, int length);
 int WINAPI bind(SOCKET s, const struct sockaddr* address, int length);
 int WINAPI listen(SOCKET s, int backlog);
+int WINAPI connect(SOCKET s, const struct sockaddr* address, int length);
 SOCKET WINAPI accept(SOCKET s, struct sockaddr* address, int* length);
 int WINAPI send(SOCKET s, const char* data, int length, int flags);
-int WINAPI sendto(SOCKET s, const char* data, int length, int flags, const struct sockaddr* to, int toLength);
 int WINAPI recv(SOCKET s, char* data, int length, int flags);
+int WINAPI recvfrom(SOCKET s, char* data, int length, int flags, struct sockaddr* from, int* fromLength);
 
 #endif

@@ -8,7 +8,6 @@
 #include "sampling/calendar.h"
 #include "sampling/requests.h"
 #include "sampling/snapshot.h"
-#include "settings/network_settings.h"
 #include "settings/settings.h"
 
 namespace {
@@ -46,15 +45,16 @@ double UsedValue(RequestRole role, bool* finite) {
     return value;
 }
 
-// A value that only some outputs print: when none of the selected ones does, one that is not a real number
-// is taken as 0, so that it cannot stop the outputs that do not show it.
+// A value that only some records print: one that is not a real number drops the sample when a selected
+// record of the line prints it; otherwise it is kept as NaN, which the network records send as their "no
+// data" or leave out, so that it cannot stop the outputs that do not show it.
 double PrintedValue(RequestRole role, bool printed, bool* finite) {
     const double value = RequestValue(role);
     if (std::isfinite(value)) {
         return value;
     }
     *finite = *finite && !printed;
-    return 0.0;
+    return std::nan("");
 }
 
 // Whole degrees, whole minutes and the fraction of the minute in units of 1/scale minute, each truncated.
@@ -133,13 +133,8 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
     bool finite = true;
     NavSnapshot s = navSnapshot;
     const double scale = sixDecimalMinutes ? kMillionthsScale : kTenThousandthsScale;
-    // Which of the values that only some outputs print the selected ones do print.
+    // The attitude sentence alone of the line's records prints airspeed, vertical speed and attitude.
     const bool rpy = (sentenceMask & kSentenceRpy) != 0;
-    const bool gdl90 = NetworkHasKind(kNetworkGdl90);
-    const bool fixFeed = NetworkHasKind(kNetworkXgps) || gdl90;
-    const bool attitudeFeed = rpy || fixFeed;
-    // The attitude sentence and the GDL 90 feed print airspeed and vertical speed.
-    const bool motionFeed = rpy || gdl90;
 
     const double latitude = UsedValue(kLatitude, &finite);
     s.latHemisphere = latitude >= 0.0 ? 'N' : 'S';
@@ -166,15 +161,15 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
 
     const double knots = static_cast<double>(groundSpeedWord) * kSecondsPerHour * kInverseSpeedUnits;
     s.groundSpeedMs = static_cast<double>(groundSpeedWord) * kGroundSpeedUnit;
-    s.airspeedValue = PrintedValue(kAirspeed, motionFeed, &finite);
-    s.verticalSpeedFpm = PrintedValue(kVerticalSpeed, motionFeed, &finite) * kFeetPerMinutePerMetrePerSecond *
-                         kVerticalSpeedUnit;
+    s.airspeedValue = PrintedValue(kAirspeed, rpy, &finite);
+    s.verticalSpeedFpm =
+        PrintedValue(kVerticalSpeed, rpy, &finite) * kFeetPerMinutePerMetrePerSecond * kVerticalSpeedUnit;
 
     if (HostGeneration != 0) {
         s.attitudeA127 = Clamp(PrintedValue(kAttitudeA, rpy, &finite), kAttitudeALimit);
         s.attitudeB119 = Clamp(PrintedValue(kAttitudeB, rpy, &finite), kAttitudeBLimit);
-        s.bankDegrees = FoldAngle(PrintedValue(kBankAngle, attitudeFeed, &finite));
-        s.pitchDegrees = FoldAngle(PrintedValue(kPitchAngle, attitudeFeed, &finite));
+        s.bankDegrees = FoldAngle(PrintedValue(kBankAngle, rpy, &finite));
+        s.pitchDegrees = FoldAngle(PrintedValue(kPitchAngle, rpy, &finite));
     }
 
     // The variation as a bearing, 0 to below 360.
@@ -216,7 +211,7 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
         s.magVariation = kFullCircle - s.magVariation;
     }
     s.altitudeMetres =
-        PrintedValue(kAltitude, (sentenceMask & kAltitudeRecords) || fixFeed, &finite) + kTenthRounding;
+        PrintedValue(kAltitude, (sentenceMask & kAltitudeRecords) != 0, &finite) + kTenthRounding;
 
     const bool datePrinted = (sentenceMask & kDateRecords) != 0;
     const int32_t year = TruncateToInt32(PrintedValue(kClockYear, datePrinted, &finite));

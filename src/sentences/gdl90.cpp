@@ -1,6 +1,8 @@
 // GDL 90 frames for electronic flight bags: heartbeat, ownship report, ownship geometric altitude, and the
 // widely taken extension messages for device identification and AHRS. Multi-byte fields are big-endian
 // except the heartbeat's time stamp and the frame check sequence.
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "sampling/snapshot.h"
@@ -22,16 +24,19 @@ constexpr uint8_t kExtensionId = 0x65;
 constexpr uint8_t kIdentificationSubId = 0;
 constexpr uint8_t kAhrsSubId = 1;
 
-constexpr uint8_t kGpsValidAndInitialized = 0x81; // heartbeat status 1: position valid, UAT initialized
-constexpr uint8_t kUtcOk = 0x01;                  // heartbeat status 2, bit 0
-constexpr int32_t kSecondsPerDay = 86400;
+constexpr uint8_t kGpsValid = 0x80;                         // heartbeat status 1, bit 7
+constexpr uint8_t kUatInitialized = 0x01;                   // heartbeat status 1, bit 0
+constexpr uint8_t kUtcOk = 0x01;                            // heartbeat status 2, bit 0
+constexpr int64_t kLastSecondOfDay = 86399;                 // the time stamp counts seconds since 0000Z
 constexpr double kSemicirclesPerDegree = 8388608.0 / 180.0; // 2^23 units per half circle
 constexpr int32_t kSemicircleRange = 0x1000000;             // 24 bits
 constexpr uint16_t kPressureAltitudeUnknown = 0xFFF;        // the host gives no static pressure
 constexpr uint8_t kAirborne = 0x8;                          // misc bit 3
-constexpr uint8_t kTrueTrack = 0x1;                         // misc bits 1-0
-constexpr double kAirborneKnots = 40.0;                     // at or above this ground speed
-constexpr uint8_t kNicAndNacp = 0xBB;                       // 11 and 11: a simulated fix is exact
+constexpr uint8_t kTrueTrack = 0x1;                         // misc bits 1-0; 0: no valid track
+constexpr uint32_t kHorizontalUnknown = 0xFFF;
+constexpr uint32_t kVerticalUnknown = 0x800;
+constexpr double kAirborneKnots = 40.0; // at or above this ground speed
+constexpr uint8_t kNicAndNacp = 0xBB;   // 11 and 11: a simulated fix is exact
 constexpr int32_t kMaxHorizontalKnots = 0xFFE;
 constexpr double kFpmPerUnit = 64.0;
 constexpr int32_t kMaxVerticalUnits = 510; // +-32640 fpm
@@ -49,8 +54,9 @@ constexpr uint32_t kCapabilityMslAltitude = 0x1; // geometric altitude is above 
 constexpr int32_t kTenthsPerCircle = 3600;
 constexpr int32_t kMaxAngleTenths = 1800; // receivers reject roll and pitch beyond
 constexpr uint16_t kAngleUnknown = 0x7FFF;
+constexpr uint16_t kHeadingUnknown = 0xFFFF;
 constexpr int32_t kMaxAirspeedKnots = 0xFFFE;
-constexpr uint16_t kAirspeedUnknown = 0xFFFF; // true airspeed: the host gives none
+constexpr uint16_t kAirspeedUnknown = 0xFFFF; // also the true airspeed: the host gives none
 
 // The table-driven CRC of the GDL 90 interface document: polynomial 0x1021, start value 0, each byte
 // folded in at the low end. Not CRC-16/XMODEM.
@@ -94,11 +100,12 @@ int32_t Limit(int32_t value, int32_t low, int32_t high) {
     return value < low ? low : (value > high ? high : value);
 }
 
-// Roll or pitch in tenths of a degree, or unknown beyond a half turn.
+// Roll or pitch in tenths of a degree, or unknown beyond a half turn or when the host gave none.
 uint32_t AhrsAngle(double degrees) {
     const int32_t tenths = RoundToInt32(degrees * 10.0);
-    return tenths >= -kMaxAngleTenths && tenths <= kMaxAngleTenths ? static_cast<uint32_t>(tenths)
-                                                                   : kAngleUnknown;
+    return std::isfinite(degrees) && tenths >= -kMaxAngleTenths && tenths <= kMaxAngleTenths
+               ? static_cast<uint32_t>(tenths)
+               : kAngleUnknown;
 }
 
 // The network name as letters and digits of the callsign alphabet, padded with `pad`.
@@ -143,17 +150,24 @@ int32_t Gdl90Frame(const uint8_t* message, int32_t length, char* out) {
     return at;
 }
 
+int32_t Gdl90SecondsOfDay(const NavSnapshot& s) {
+    const int64_t seconds = int64_t{s.timeHours} * 3600 + int64_t{s.timeMinutes} * 60 + s.timeSeconds;
+    return static_cast<int32_t>(seconds < 0 ? 0 : (seconds > kLastSecondOfDay ? kLastSecondOfDay : seconds));
+}
+
 // 7E 00 81 01 F0 B0 00 00 A6 28 7E: 12:34:56Z, position valid, UTC known
-int32_t AppendGdl90Heartbeat(char* out) {
-    const NavSnapshot& s = navSnapshot;
-    const int32_t seconds = Limit(s.timeHours * 3600 + s.timeMinutes * 60 + s.timeSeconds, 0, kSecondsPerDay);
-    const uint8_t message[7] = {kHeartbeatId,
-                                kGpsValidAndInitialized,
-                                static_cast<uint8_t>((seconds >> 16) << 7 | kUtcOk),
-                                static_cast<uint8_t>(seconds),
-                                static_cast<uint8_t>(seconds >> 8),
-                                0,
-                                0};
+// Without a valid position the time stamp goes with neither the valid bit nor UTC OK: the app shows "no
+// GPS position" rather than losing the device.
+int32_t AppendGdl90Heartbeat(char* out, const Gdl90Status& status) {
+    const uint32_t seconds = static_cast<uint32_t>(status.secondsOfDay);
+    const uint8_t message[7] = {
+        kHeartbeatId,
+        static_cast<uint8_t>((status.positionValid ? kGpsValid : 0) | kUatInitialized),
+        static_cast<uint8_t>((seconds >> 16) << 7 | (status.positionValid ? kUtcOk : 0)),
+        static_cast<uint8_t>(seconds),
+        static_cast<uint8_t>(seconds >> 8),
+        0,
+        0};
     return Gdl90Frame(message, sizeof message, out);
 }
 
@@ -162,24 +176,36 @@ int32_t AppendGdl90Heartbeat(char* out) {
 int32_t AppendGdl90Ownship(char* out) {
     const NavSnapshot& s = navSnapshot;
     const double knots = s.groundSpeedMs * kKnotsPerMs;
-    const uint32_t horizontal = static_cast<uint32_t>(Limit(RoundToInt32(knots), 0, kMaxHorizontalKnots));
-    const int32_t vertical =
-        Limit(RoundToInt32(s.verticalSpeedFpm / kFpmPerUnit), -kMaxVerticalUnits, kMaxVerticalUnits);
-    const uint8_t misc = static_cast<uint8_t>((knots >= kAirborneKnots ? kAirborne : 0) | kTrueTrack);
+    const uint32_t horizontal =
+        std::isfinite(knots) ? static_cast<uint32_t>(Limit(RoundToInt32(knots), 0, kMaxHorizontalKnots))
+                             : kHorizontalUnknown;
+    const uint32_t vertical =
+        std::isfinite(s.verticalSpeedFpm)
+            ? static_cast<uint32_t>(Limit(RoundToInt32(s.verticalSpeedFpm / kFpmPerUnit), -kMaxVerticalUnits,
+                                          kMaxVerticalUnits)) &
+                  0xFFF
+            : kVerticalUnknown;
+    const bool track = std::isfinite(s.trackTrue);
+    const uint8_t misc =
+        static_cast<uint8_t>((knots >= kAirborneKnots ? kAirborne : 0) | (track ? kTrueTrack : 0));
     uint8_t message[28] = {kOwnshipId}; // alert status, address type and address 0
     Put24(message + 5, Semicircles(s.latitudeDegrees));
     Put24(message + 8, Semicircles(s.longitudeDegrees));
     Put16(message + 11, static_cast<uint32_t>(kPressureAltitudeUnknown << 4 | misc));
     message[13] = kNicAndNacp;
-    Put24(message + 14, horizontal << 12 | (static_cast<uint32_t>(vertical) & 0xFFF));
-    message[17] = static_cast<uint8_t>(RoundToInt32(s.trackTrue * kTrackUnitsPerDegree));
+    Put24(message + 14, horizontal << 12 | vertical);
+    message[17] = track ? static_cast<uint8_t>(RoundToInt32(s.trackTrue * kTrackUnitsPerDegree)) : 0;
     message[18] = kEmitterLight;
     PutName(message + 19, kCallsignLength, true, ' ');
     return Gdl90Frame(message, sizeof message, out); // emergency code 0
 }
 
 // 7E 0B 02 DA 00 0A AE FC 7E: 3650 ft above mean sea level, vertical figure of merit 10 m
+// The message has no code for an unknown altitude: without one it is left out (length 0).
 int32_t AppendGdl90GeometricAltitude(char* out) {
+    if (!std::isfinite(navSnapshot.altitudeMetres)) {
+        return 0;
+    }
     const double feet = (navSnapshot.altitudeMetres - kTenthRounding) * kFeetPerMetre;
     const int32_t units = Limit(RoundToInt32(feet / kFeetPerUnit), INT16_MIN, INT16_MAX);
     uint8_t message[5] = {kGeometricAltitudeId};
@@ -210,8 +236,12 @@ int32_t AppendGdl90Ahrs(char* out) {
     Put16(message + 2, AhrsAngle(RollRightDegrees(s)));
     Put16(message + 4, AhrsAngle(PitchUpDegrees(s)));
     const int32_t heading = RoundToInt32(s.headingTrue * 10.0) % kTenthsPerCircle;
-    Put16(message + 6, static_cast<uint32_t>(heading < 0 ? heading + kTenthsPerCircle : heading));
-    Put16(message + 8, static_cast<uint32_t>(Limit(RoundToInt32(s.airspeedValue), 0, kMaxAirspeedKnots)));
+    Put16(message + 6, std::isfinite(s.headingTrue)
+                           ? static_cast<uint32_t>(heading < 0 ? heading + kTenthsPerCircle : heading)
+                           : kHeadingUnknown);
+    Put16(message + 8, std::isfinite(s.airspeedValue)
+                           ? static_cast<uint32_t>(Limit(RoundToInt32(s.airspeedValue), 0, kMaxAirspeedKnots))
+                           : kAirspeedUnknown);
     Put16(message + 10, kAirspeedUnknown);
     return Gdl90Frame(message, sizeof message, out);
 }

@@ -1,6 +1,8 @@
 // The EFB simulator text format: a position line "XGPS" and an attitude line "XATT", each followed directly
 // by the network name and comma-separated fields, no line end.
+#include <cmath>
 #include <cstdio>
+#include <initializer_list>
 
 #include "sampling/snapshot.h"
 #include "sentences/network_records.h"
@@ -8,6 +10,16 @@
 #include "settings/network_settings.h"
 
 namespace {
+
+// The format has no "no data": a line with a missing value is left out.
+bool AllFinite(std::initializer_list<double> values) {
+    for (double value : values) {
+        if (!std::isfinite(value)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // Clamps snprintf's result to what the buffer kept.
 int32_t Kept(int written) {
@@ -20,6 +32,9 @@ int32_t Kept(int written) {
 // mean sea level, true track, ground speed in metres per second
 int32_t AppendXgps(char* out) {
     const NavSnapshot& s = navSnapshot;
+    if (!AllFinite({s.longitudeDegrees, s.latitudeDegrees, s.altitudeMetres, s.trackTrue, s.groundSpeedMs})) {
+        return 0;
+    }
     const Decimal lon = ToDecimal(s.longitudeDegrees, 6);
     const Decimal lat = ToDecimal(s.latitudeDegrees, 6);
     const Decimal altitude = ToDecimal(s.altitudeMetres - kTenthRounding, 1);
@@ -34,6 +49,9 @@ int32_t AppendXgps(char* out) {
 // XATTWaypost,92.3,2.5,15.0: true heading, pitch up and roll right positive
 int32_t AppendXatt(char* out) {
     const NavSnapshot& s = navSnapshot;
+    if (!AllFinite({s.headingTrue, s.pitchDegrees, s.bankDegrees})) {
+        return 0;
+    }
     const Decimal heading = ToDecimal(s.headingTrue, 1);
     const Decimal pitch = ToDecimal(PitchUpDegrees(s), 1);
     const Decimal roll = ToDecimal(RollRightDegrees(s), 1);

@@ -1,5 +1,6 @@
-// The network settings: "Network=udp:192.168.1.20:10110, tcp:10110, xgps:192.168.1.30, gdl90:192.168.1.30"
-// and "NetworkName=Waypost". Addresses are numeric (no name is ever looked up: that can block).
+// The network settings: "Network=udp:192.168.1.20:10110, tcp:10110, xgps:192.168.1.30, gdl90:auto",
+// "NetworkName=Waypost" and "AttitudeRate=5". Addresses are numeric (no name is ever looked up: that can
+// block).
 #include "settings/network_settings.h"
 
 #include <cstring>
@@ -11,12 +12,15 @@
 NetworkEntry networkEntries[kMaxNetworkEntries];
 int32_t networkEntryCount = 0;
 char networkName[kNetworkNameLength + 1] = "Waypost";
+int32_t attitudeRate = kDefaultAttitudeRate;
 
 namespace {
 
 const char kDefaultName[] = "Waypost";
-constexpr DWORD kListReadSize = 512;   // eight entries of up to 27 characters, blanks and commas
+constexpr DWORD kListReadSize = 1024;  // eight entries of the longest length, blanks and commas
 constexpr size_t kEntryMaxLength = 63; // longer text is no entry
+constexpr DWORD kRateReadSize = 16;
+const char kAutoAddress[] = "auto"; // gdl90:auto[:PORT]
 
 // The kinds' names, by NetworkKind; an entry begins with one of them and ":".
 const char* const kKindNames[] = {"udp", "tcp", "xgps", "gdl90"};
@@ -93,6 +97,10 @@ bool TrimmedEntry(const char* begin, const char* end, char* out) {
 
 } // namespace
 
+bool IsDiscoveryEntry(const NetworkEntry& entry) {
+    return entry.kind == kNetworkGdl90 && entry.address == 0;
+}
+
 bool NetworkHasKind(int32_t kind) {
     for (int32_t i = 0; i < networkEntryCount; ++i) {
         if (networkEntries[i].kind == kind) {
@@ -114,6 +122,16 @@ bool ParseNetworkEntry(const char* text, NetworkEntry* entry) {
         }
         const char* at = text + nameLength + 1;
         NetworkEntry parsed = {kind, 0, 0};
+        if (kind == kNetworkGdl90 && strncasecmp(at, kAutoAddress, sizeof kAutoAddress - 1) == 0) {
+            // gdl90:auto listens on every interface, at 63093 unless a port follows.
+            at += sizeof kAutoAddress - 1;
+            parsed.port = kDiscoveryDefaultPort;
+            if (*at != '\0' && !ParsePortTail(at, &parsed.port)) {
+                return false;
+            }
+            *entry = parsed;
+            return true;
+        }
         if (kind == kNetworkTcp && std::strchr(at, '.') == nullptr) {
             // tcp:PORT listens on every interface; at - 1 is the ':' that ends the prefix.
             if (!ParsePortTail(at - 1, &parsed.port)) {
@@ -139,7 +157,9 @@ bool ParseNetworkEntry(const char* text, NetworkEntry* entry) {
 void LoadNetworkSettings(const char* path) {
     char list[kListReadSize];
     networkEntryCount = 0;
-    GetPrivateProfileStringA(kSettingsSection, "Network", "", list, kListReadSize, path);
+    // A value that fills the buffer may have been cut short: its last entry could read as another one.
+    const bool cut = GetPrivateProfileStringA(kSettingsSection, "Network", "", list, kListReadSize, path) >=
+                     kListReadSize - 1;
     for (const char* begin = list; *begin != '\0';) {
         const char* end = std::strchr(begin, ',');
         if (end == nullptr) {
@@ -147,7 +167,11 @@ void LoadNetworkSettings(const char* path) {
         }
         char text[kEntryMaxLength + 1];
         NetworkEntry entry;
-        if (!TrimmedEntry(begin, end, text)) {
+        if (cut && *end == '\0') {
+            LogLine("setting Network: the value is longer than %d characters: its last entry \"%.*s\" is cut "
+                    "off and ignored",
+                    static_cast<int>(kListReadSize - 2), static_cast<int>(end - begin), begin);
+        } else if (!TrimmedEntry(begin, end, text)) {
             LogLine("setting Network: an entry of more than %d characters is ignored",
                     static_cast<int>(kEntryMaxLength));
         } else if (text[0] == '\0') {
@@ -157,7 +181,8 @@ void LoadNetworkSettings(const char* path) {
                     static_cast<int>(kMaxNetworkEntries));
         } else if (!ParseNetworkEntry(text, &entry)) {
             LogLine("setting Network: entry \"%s\" ignored: not udp:HOST:PORT, tcp:[ADDR:]PORT, "
-                    "xgps:HOST[:PORT] or gdl90:HOST[:PORT] with a numeric address and a port 1 to 65535",
+                    "xgps:HOST[:PORT], gdl90:HOST[:PORT] or gdl90:auto[:PORT] with a numeric address and a "
+                    "port 1 to 65535",
                     text);
         } else {
             networkEntries[networkEntryCount++] = entry;
@@ -180,5 +205,23 @@ void LoadNetworkSettings(const char* path) {
     if (std::strcmp(name, networkName) != 0) {
         LogLine("setting NetworkName: \"%s\" used as \"%s\" (letters and digits, at most %d)", name,
                 networkName, static_cast<int>(kNetworkNameLength));
+    }
+
+    // Only the EFB and GDL 90 feeds send attitude: without them the key is not read at all.
+    attitudeRate = kDefaultAttitudeRate;
+    char rate[kRateReadSize];
+    if ((NetworkHasKind(kNetworkXgps) || NetworkHasKind(kNetworkGdl90)) &&
+        GetPrivateProfileStringA(kSettingsSection, "AttitudeRate", "", rate, kRateReadSize, path) > 0) {
+        uint32_t value = 0;
+        const char* at = rate;
+        if (!ParseNumber(&at, 2, static_cast<uint32_t>(kMaxAttitudeRate), &value) || *at != '\0' ||
+            value < static_cast<uint32_t>(kMinAttitudeRate)) {
+            LogLine(
+                "setting AttitudeRate: \"%s\" ignored: a whole number of times a second, %d to %d; %d used",
+                rate, static_cast<int>(kMinAttitudeRate), static_cast<int>(kMaxAttitudeRate),
+                static_cast<int>(kDefaultAttitudeRate));
+        } else {
+            attitudeRate = static_cast<int32_t>(value);
+        }
     }
 }

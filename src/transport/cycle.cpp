@@ -17,6 +17,8 @@ uint32_t cycleCount = 0;
 namespace {
 
 constexpr int32_t kMaxHundredths = 99;
+// The cycle's text for the network while the line's write still reads OutputBuffer; output thread only.
+char networkText[kOutputBufferSize];
 
 } // namespace
 
@@ -37,18 +39,20 @@ int32_t CycleHundredths(int32_t seconds, DWORD tick) {
                                                            : static_cast<int32_t>(hundredths);
 }
 
-// The network's fix records are composed first, while the snapshot is certainly still this sample's. While
-// the previous write is still in progress the buffer belongs to it: no text is composed and the sample is
-// dropped for the line and the network's text alike (PollPendingWrite clears dataReady).
+// While the previous write is still in progress its buffer belongs to it: the line skips this sample, and
+// the network's text is composed into storage of its own, so that a slow line costs the line only.
 void ComposeCycle(void) {
     cycleCount++;
     const DWORD tick = GetTickCount();
-    SendNetworkFix(tick);
-    if (!PollPendingWrite() || !(LineTakesText() || NetworkTakesText())) {
+    const bool lineFree = PollPendingWrite();
+    if (!(lineFree && LineTakesText()) && !NetworkTakesText()) {
         return;
     }
     const int32_t hundredths = CycleHundredths(navSnapshot.timeSeconds, tick);
-    const int32_t length = ComposeRecords(OutputBuffer, hundredths);
-    StartOutputWrite(length);
-    SendNetworkText(OutputBuffer, length, tick);
+    char* text = lineFree ? OutputBuffer : networkText;
+    const int32_t length = ComposeRecords(text, hundredths);
+    if (lineFree) {
+        StartOutputWrite(length);
+    }
+    SendNetworkText(text, length, tick);
 }

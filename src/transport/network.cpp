@@ -6,24 +6,20 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/linkage.h"
 #include "log/log.h"
 #include "sentences/network_records.h"
 #include "settings/network_settings.h"
+#include "transport/datagram.h"
+#include "transport/discovery.h"
 
 namespace {
 
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
-constexpr DWORD kFixPeriodMs = 1000; // position and heartbeat at most this often
 constexpr int32_t kReadChunk = 512;
-constexpr int32_t kLabelSize = 40;
 
 struct NetworkOutput {
-    SOCKET socket; // INVALID_SOCKET: the entry could not be opened
-    sockaddr_in address;
-    char label[kLabelSize]; // "udp 192.168.1.20:10110" for the log
-    OutputTally tally;      // texts: datagrams, or texts sent whole to a client
-    uint32_t clients;       // tcp: accepted, refused and closed
+    Destination out;  // udp, xgps, gdl90: the destination; tcp: the listening socket and its label
+    uint32_t clients; // tcp: accepted, refused and closed
     uint32_t refused;
     uint32_t closed;
 };
@@ -33,102 +29,77 @@ struct TcpClient {
     char peer[24]; // "127.0.0.1:50123" for the log
     int32_t full;  // the last send found the client's buffer full
     DWORD fullSince;
-    int32_t received; // bytes the client has sent
+    DWORD inputSince;   // its input is counted in windows of kClientInputWindowMs from the first byte
+    int32_t inputBytes; // bytes the client has sent within the current window
 };
 
 // Written at start-up and shut-down on the host's thread, used by the output thread in between.
-int32_t winsockStarted = 0;
 NetworkOutput outputs[kMaxNetworkEntries];
 TcpClient clients[kMaxNetworkEntries][kMaxTcpClients];
 // Output thread only.
-DWORD lastFixTick = 0;
-int32_t fixSent = 0;
 char recordBuffer[kNetworkRecordSize];
 char readScratch[kReadChunk];
 
-// The records of the fix feeds, in the order they go out in a cycle.
-struct FixRecord {
+// The feed records, in the order they go out at a step.
+struct FeedRecord {
     int32_t kind;
-    bool oncePerSecond; // else every cycle
-    bool attitude;      // only on hosts that give attitude
-    int32_t (*append)(char* out);
+    uint32_t set; // kFeed...
+    int32_t (*append)(char* out, const Gdl90Status& status);
 };
-const FixRecord kFixRecords[] = {
-    {kNetworkXgps, true, false, AppendXgps},
-    {kNetworkXgps, false, true, AppendXatt},
-    {kNetworkGdl90, true, false, AppendGdl90Heartbeat},
-    {kNetworkGdl90, true, false, AppendGdl90Ownship},
-    {kNetworkGdl90, true, false, AppendGdl90GeometricAltitude},
-    {kNetworkGdl90, true, false, AppendGdl90Identification},
-    {kNetworkGdl90, false, true, AppendGdl90Ahrs},
+const FeedRecord kFeedRecords[] = {
+    {kNetworkXgps, kFeedPosition, [](char* out, const Gdl90Status&) { return AppendXgps(out); }},
+    {kNetworkXgps, kFeedAttitude, [](char* out, const Gdl90Status&) { return AppendXatt(out); }},
+    {kNetworkGdl90, kFeedHeartbeat, AppendGdl90Heartbeat},
+    {kNetworkGdl90, kFeedPosition, [](char* out, const Gdl90Status&) { return AppendGdl90Ownship(out); }},
+    {kNetworkGdl90, kFeedPosition,
+     [](char* out, const Gdl90Status&) { return AppendGdl90GeometricAltitude(out); }},
+    {kNetworkGdl90, kFeedHeartbeat,
+     [](char* out, const Gdl90Status&) { return AppendGdl90Identification(out); }},
+    {kNetworkGdl90, kFeedAttitude, [](char* out, const Gdl90Status&) { return AppendGdl90Ahrs(out); }},
 };
 
-// Socket addresses hold the port and address most significant byte first, whatever the machine's order.
-uint16_t NetworkOrder16(uint16_t value) {
-    const unsigned char bytes[2] = {static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value)};
-    uint16_t result;
-    std::memcpy(&result, bytes, sizeof result);
-    return result;
+bool IsDestination(const NetworkEntry& entry) {
+    return entry.kind != kNetworkTcp && !IsDiscoveryEntry(entry);
 }
 
-uint32_t NetworkOrder32(uint32_t value) {
-    const unsigned char bytes[4] = {
-        static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
-        static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
-    uint32_t result;
-    std::memcpy(&result, bytes, sizeof result);
-    return result;
-}
-
-void FormatAddress(char* out, size_t size, const sockaddr_in& address) {
-    // The order swaps are their own inverses.
-    const uint32_t host = NetworkOrder32(static_cast<uint32_t>(address.sin_addr.s_addr));
-    std::snprintf(out, size, "%u.%u.%u.%u:%u", host >> 24, host >> 16 & 0xFF, host >> 8 & 0xFF, host & 0xFF,
-                  static_cast<unsigned>(NetworkOrder16(address.sin_port)));
-}
-
-// A non-blocking socket of the entry's kind, bound and listening for tcp; INVALID_SOCKET on failure (logged).
-SOCKET OpenSocket(const NetworkEntry& entry, NetworkOutput* output) {
-    const bool server = entry.kind == kNetworkTcp;
-    SOCKET s = socket(AF_INET, server ? SOCK_STREAM : SOCK_DGRAM, server ? IPPROTO_TCP : IPPROTO_UDP);
+// A non-blocking TCP server socket, bound and listening; false when it cannot listen (logged).
+bool OpenServer(const NetworkEntry& entry, NetworkOutput* output) {
+    Destination* d = &output->out;
+    d->address = SocketAddress(entry.address, entry.port);
+    std::snprintf(d->label, kLabelSize, "tcp ");
+    FormatAddress(d->label + 4, kLabelSize - 4, d->address);
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) {
-        LogLine("network %s: no socket: %s", output->label, ErrorText(static_cast<DWORD>(WSAGetLastError())));
-        return INVALID_SOCKET;
+        LogLine("network %s: no socket: %s", d->label, ErrorText(static_cast<DWORD>(WSAGetLastError())));
+        return false;
     }
     u_long nonBlocking = 1;
-    const BOOL on = TRUE;
-    bool ready = ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
-    if (ready && server) {
-        ready = bind(s, reinterpret_cast<const sockaddr*>(&output->address), sizeof output->address) == 0 &&
-                listen(s, kMaxTcpClients) == 0;
-    } else if (ready) {
-        // A subnet's or the limited broadcast address is sent to as a broadcast.
-        ready = setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on) == 0;
-    }
-    if (!ready) {
-        LogLine("network %s: cannot %s: %s", output->label, server ? "listen" : "send",
-                ErrorText(static_cast<DWORD>(WSAGetLastError())));
+    if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
+        bind(s, reinterpret_cast<const sockaddr*>(&d->address), sizeof d->address) != 0 ||
+        listen(s, kMaxTcpClients) != 0) {
+        LogLine("network %s: cannot listen: %s", d->label, ErrorText(static_cast<DWORD>(WSAGetLastError())));
         closesocket(s);
-        return INVALID_SOCKET;
+        return false;
     }
-    LogLine("network %s: %s", output->label, server ? "listening" : "ready");
-    return s;
+    d->socket = s;
+    LogLine("network %s: listening", d->label);
+    return true;
 }
 
 void CloseClient(NetworkOutput* output, TcpClient* client, const char* why) {
     closesocket(client->socket);
     client->socket = INVALID_SOCKET;
     output->closed++;
-    LogLine("network %s: client %s closed: %s", output->label, client->peer, why);
+    LogLine("network %s: client %s closed: %s", output->out.label, client->peer, why);
 }
 
-// Takes every waiting connection into a free slot; a client beyond the last slot is closed at once.
-void AcceptClients(NetworkOutput* output, TcpClient* slots) {
-    for (;;) {
+// Takes the waiting connections into free slots, at most kAcceptsPerCycle; a client beyond the last slot is
+// closed at once.
+void AcceptClients(NetworkOutput* output, TcpClient* slots, DWORD tick) {
+    for (int32_t accepted = 0; accepted < kAcceptsPerCycle; ++accepted) {
         sockaddr_in peer;
         int peerLength = sizeof peer;
-        const SOCKET s = accept(output->socket, reinterpret_cast<sockaddr*>(&peer), &peerLength);
+        const SOCKET s = accept(output->out.socket, reinterpret_cast<sockaddr*>(&peer), &peerLength);
         if (s == INVALID_SOCKET) {
             return; // none waiting (or a failed accept, tried again next cycle)
         }
@@ -146,7 +117,7 @@ void AcceptClients(NetworkOutput* output, TcpClient* slots) {
         if (slot == nullptr) {
             closesocket(s);
             output->refused++;
-            LogLine("network %s: client %s refused: %d clients already", output->label, name,
+            LogLine("network %s: client %s refused: %d clients already", output->out.label, name,
                     static_cast<int>(kMaxTcpClients));
             continue;
         }
@@ -154,16 +125,16 @@ void AcceptClients(NetworkOutput* output, TcpClient* slots) {
         ioctlsocket(s, FIONBIO, &nonBlocking);
         setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&kClientSendBuffer),
                    sizeof kClientSendBuffer);
-        *slot = TcpClient{s, "", 0, 0, 0};
+        *slot = TcpClient{s, "", 0, 0, tick, 0};
         std::memcpy(slot->peer, name, sizeof name);
         output->clients++;
-        LogLine("network %s: client %s connected (%d of %d)", output->label, name,
+        LogLine("network %s: client %s connected (%d of %d)", output->out.label, name,
                 static_cast<int>(inUse + 1), static_cast<int>(kMaxTcpClients));
     }
 }
 
 // Reads what the client sent (a reader has nothing to say); false with a reason when it must go.
-bool ClientStillWanted(TcpClient* client, const char** why) {
+bool ClientStillWanted(TcpClient* client, DWORD tick, const char** why) {
     for (;;) {
         const int n = recv(client->socket, readScratch, kReadChunk, 0);
         if (n == 0) {
@@ -175,45 +146,34 @@ bool ClientStillWanted(TcpClient* client, const char** why) {
             *why = error == WSAEWOULDBLOCK ? nullptr : ErrorText(static_cast<DWORD>(error));
             return error == WSAEWOULDBLOCK;
         }
-        client->received += n;
-        if (client->received > kClientInputLimit) {
-            *why = "sent more than 4 KiB";
+        if (client->inputBytes == 0 || tick - client->inputSince >= kClientInputWindowMs) {
+            client->inputSince = tick;
+            client->inputBytes = 0;
+        }
+        client->inputBytes += n;
+        if (client->inputBytes > kClientInputLimit) {
+            *why = "sent more than 4 KiB within 5 s";
             return false;
         }
     }
 }
 
-void NoteSent(NetworkOutput* output, int32_t length) {
-    TallyText(&output->tally, "network", output->label, "sent", length);
-}
-
-void SendDatagram(NetworkOutput* output, const char* data, int32_t length) {
-    const int sent = sendto(output->socket, data, length, 0,
-                            reinterpret_cast<const sockaddr*>(&output->address), sizeof output->address);
-    if (sent == length) {
-        NoteSent(output, length);
-    } else {
-        const int error = sent == SOCKET_ERROR ? WSAGetLastError() : 0;
-        TallyFailure(&output->tally, "network", output->label, "send failed", static_cast<DWORD>(error));
-    }
-}
-
 void ServeClients(NetworkOutput* output, TcpClient* slots, const char* text, int32_t length, DWORD tick) {
-    AcceptClients(output, slots);
+    AcceptClients(output, slots, tick);
     for (int32_t i = 0; i < kMaxTcpClients; ++i) {
         TcpClient* client = &slots[i];
         const char* why = nullptr;
         if (client->socket == INVALID_SOCKET) {
             continue;
         }
-        if (!ClientStillWanted(client, &why)) {
+        if (!ClientStillWanted(client, tick, &why)) {
             CloseClient(output, client, why);
             continue;
         }
         const int sent = send(client->socket, text, length, 0);
         if (sent == length) {
             client->full = 0;
-            NoteSent(output, length);
+            TallyText(&output->out.tally, "network", output->out.label, "sent", length);
         } else if (sent == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
             CloseClient(output, client, ErrorText(static_cast<DWORD>(WSAGetLastError())));
         } else if (!client->full) {
@@ -229,15 +189,13 @@ void ServeClients(NetworkOutput* output, TcpClient* slots, const char* text, int
 } // namespace
 
 void ResetNetworkOutputs(void) {
-    winsockStarted = 0;
     for (int32_t i = 0; i < kMaxNetworkEntries; ++i) {
-        outputs[i] = NetworkOutput{INVALID_SOCKET, {}, "", {0, 0, 0}, 0, 0, 0};
+        outputs[i] = NetworkOutput{{INVALID_SOCKET, {}, "", "", nullptr, {0, 0, 0}, 0, 0, 0, 0, 0}, 0, 0, 0};
         for (TcpClient& client : clients[i]) {
             client.socket = INVALID_SOCKET;
         }
     }
-    lastFixTick = 0;
-    fixSent = 0;
+    ResetDiscovery();
 }
 
 int32_t OpenNetworkOutputs(void) {
@@ -251,19 +209,18 @@ int32_t OpenNetworkOutputs(void) {
         LogLine("network: Winsock 2.2 did not start: %s", ErrorText(static_cast<DWORD>(error)));
         return 0;
     }
-    winsockStarted = 1;
     int32_t ready = 0;
     for (int32_t i = 0; i < networkEntryCount; ++i) {
         const NetworkEntry& entry = networkEntries[i];
-        NetworkOutput* output = &outputs[i];
-        output->address.sin_family = AF_INET;
-        output->address.sin_port = NetworkOrder16(entry.port);
-        output->address.sin_addr.s_addr = NetworkOrder32(entry.address);
-        char address[24];
-        FormatAddress(address, sizeof address, output->address);
-        std::snprintf(output->label, kLabelSize, "%s %s", NetworkKindName(entry.kind), address);
-        output->socket = OpenSocket(entry, output);
-        ready += output->socket != INVALID_SOCKET ? 1 : 0;
+        bool opened;
+        if (IsDiscoveryEntry(entry)) {
+            opened = OpenDiscovery(entry, i);
+        } else if (entry.kind == kNetworkTcp) {
+            opened = OpenServer(entry, &outputs[i]);
+        } else {
+            opened = OpenDestination(&outputs[i].out, NetworkKindName(entry.kind), entry.address, entry.port);
+        }
+        ready += opened ? 1 : 0;
     }
     return ready;
 }
@@ -276,21 +233,15 @@ void CloseNetworkOutputs(void) {
                 client.socket = INVALID_SOCKET;
             }
         }
-        if (outputs[i].socket != INVALID_SOCKET) {
-            closesocket(outputs[i].socket);
-            outputs[i].socket = INVALID_SOCKET;
-        }
+        CloseDestination(&outputs[i].out);
     }
-    if (winsockStarted) {
-        WSACleanup();
-        winsockStarted = 0;
-    }
+    CloseDiscovery();
 }
 
 bool NetworkTakesText(void) {
     for (int32_t i = 0; i < networkEntryCount; ++i) {
         const int32_t kind = networkEntries[i].kind;
-        if ((kind == kNetworkUdp || kind == kNetworkTcp) && outputs[i].socket != INVALID_SOCKET) {
+        if ((kind == kNetworkUdp || kind == kNetworkTcp) && outputs[i].out.socket != INVALID_SOCKET) {
             return true;
         }
     }
@@ -303,39 +254,48 @@ void SendNetworkText(const char* text, int32_t length, DWORD tick) {
     }
     for (int32_t i = 0; i < networkEntryCount; ++i) {
         NetworkOutput* output = &outputs[i];
-        if (output->socket == INVALID_SOCKET) {
+        if (output->out.socket == INVALID_SOCKET) {
             continue;
         }
         if (networkEntries[i].kind == kNetworkUdp) {
-            SendDatagram(output, text, length);
+            SendToDestination(&output->out, text, length);
         } else if (networkEntries[i].kind == kNetworkTcp) {
             ServeClients(output, clients[i], text, length, tick);
         }
     }
 }
 
-void SendNetworkFix(DWORD tick) {
-    const bool fixDue = !fixSent || tick - lastFixTick >= kFixPeriodMs;
-    // The host's first generation gives no attitude.
-    const bool attitude = HostGeneration != 0;
-    bool sentAny = false;
-    for (const FixRecord& record : kFixRecords) {
-        if ((record.oncePerSecond && !fixDue) || (record.attitude && !attitude) ||
-            !NetworkHasKind(record.kind)) {
+bool FeedsConfigured(void) {
+    return NetworkHasKind(kNetworkXgps) || NetworkHasKind(kNetworkGdl90);
+}
+
+void SendFeedRecords(uint32_t records, const Gdl90Status& status) {
+    for (const FeedRecord& record : kFeedRecords) {
+        if ((records & record.set) == 0 || !NetworkHasKind(record.kind)) {
             continue;
         }
-        const int32_t length = record.append(recordBuffer);
+        const int32_t length = record.append(recordBuffer, status);
+        if (length == 0) {
+            continue; // a value it holds is missing
+        }
         for (int32_t i = 0; i < networkEntryCount; ++i) {
-            if (networkEntries[i].kind == record.kind && outputs[i].socket != INVALID_SOCKET) {
-                SendDatagram(&outputs[i], recordBuffer, length);
-                sentAny = true;
+            if (networkEntries[i].kind == record.kind && IsDestination(networkEntries[i])) {
+                SendToDestination(&outputs[i].out, recordBuffer, length);
             }
         }
+        if (record.kind == kNetworkGdl90) {
+            SendToTablets(recordBuffer, length);
+        }
     }
-    if (fixDue && sentAny) {
-        fixSent = 1;
-        lastFixTick = tick;
+}
+
+void PollNetwork(DWORD tick) {
+    for (int32_t i = 0; i < networkEntryCount; ++i) {
+        if (IsDestination(networkEntries[i])) {
+            PollDestination(&outputs[i].out);
+        }
     }
+    PollDiscovery(tick);
 }
 
 void LogNetworkSummary(void) {
@@ -343,11 +303,11 @@ void LogNetworkSummary(void) {
         const NetworkOutput& output = outputs[i];
         if (networkEntries[i].kind == kNetworkTcp) {
             LogLine("summary: network %s: %u clients (%u refused, %u closed), %u texts, %u bytes",
-                    output.label, output.clients, output.refused, output.closed, output.tally.texts,
-                    output.tally.bytes);
-        } else {
-            LogLine("summary: network %s: %u datagrams, %u bytes, %u failed", output.label,
-                    output.tally.texts, output.tally.bytes, output.tally.failures);
+                    output.out.label, output.clients, output.refused, output.closed, output.out.tally.texts,
+                    output.out.tally.bytes);
+        } else if (IsDestination(networkEntries[i])) {
+            LogDestinationSummary(output.out);
         }
     }
+    LogDiscoverySummary();
 }

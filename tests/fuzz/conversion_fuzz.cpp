@@ -1,9 +1,11 @@
 // One sample from any raw host values: any doubles in the request table (NaN, infinities, denormals, huge
 // values), any ground-speed and ready words, any generation, with services present or absent, through
-// SampleFlightState and the fake host. A sample either completes with a snapshot free of NaN, or changes
-// nothing; from host values within the ranges below the snapshot keeps the ranges it promises, and the
-// cycle composed from it reads back well formed, within NMEA 0183's 82 characters.
+// SampleFlightState and the fake host. A sample either completes with a snapshot whose NaN values no selected
+// record of the line prints, or changes nothing; from host values within the ranges below the snapshot keeps
+// the ranges it promises, and the cycle composed from it reads back well formed, within NMEA 0183's 82
+// characters. The network records of the snapshot come out whole, "no data" included.
 #include <cmath>
+#include <cstring>
 
 #include "cycle_check.h"
 #include "fake_host.h"
@@ -13,6 +15,7 @@
 #include "sampling/fix.h"
 #include "sampling/requests.h"
 #include "sampling/snapshot.h"
+#include "sentences/network_records.h"
 #include "sentences/output_buffer.h"
 #include "sentences/records.h"
 #include "settings/settings.h"
@@ -82,15 +85,24 @@ bool SnapshotInRange(const NavSnapshot& s, bool sixDecimals) {
            s.pitchDegrees > -180.0 && s.pitchDegrees <= 180.0;
 }
 
-bool AnyNaN(const NavSnapshot& s) {
-    for (double value : {s.groundSpeedKnots, s.groundSpeedKmh, s.trackTrue, s.trackMagnetic,
-                         s.headingMagnetic, s.magVariation, s.altitudeMetres, s.airspeedValue,
-                         s.verticalSpeedFpm, s.attitudeA127, s.attitudeB119, s.bankDegrees, s.pitchDegrees}) {
+// A NaN only in a value no selected record of the line prints: kept for the network records' "no data".
+bool NaNWherePrinted(const NavSnapshot& s, SentenceMask mask) {
+    for (double value :
+         {s.groundSpeedKnots, s.groundSpeedKmh, s.trackTrue, s.trackMagnetic, s.headingMagnetic,
+          s.magVariation, s.latitudeDegrees, s.longitudeDegrees, s.headingTrue, s.groundSpeedMs}) {
         if (IsNaN(value)) {
             return true;
         }
     }
-    return false;
+    const bool rpy = (mask & kSentenceRpy) != 0;
+    const SentenceMask altitudeRecords = kSentenceGga | kSentencePgrmz | kSentenceAv400 | kSentenceGtext;
+    for (double value : {s.airspeedValue, s.verticalSpeedFpm, s.attitudeA127, s.attitudeB119, s.bankDegrees,
+                         s.pitchDegrees}) {
+        if (IsNaN(value) && rpy) {
+            return true;
+        }
+    }
+    return IsNaN(s.altitudeMetres) && (rpy || (mask & altitudeRecords) != 0);
 }
 
 } // namespace
@@ -138,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     Require(entryChecksPass, "a sample completed without its services or before the host was ready");
-    Require(!AnyNaN(navSnapshot), "a NaN reached the snapshot");
+    Require(!NaNWherePrinted(navSnapshot, mask), "a NaN reached a value the line prints");
     Require((navSnapshot.latHemisphere == 'N' || navSnapshot.latHemisphere == 'S') &&
                 (navSnapshot.lonHemisphere == 'E' || navSnapshot.lonHemisphere == 'W') &&
                 (navSnapshot.magVariationSide == 'E' || navSnapshot.magVariationSide == 'W'),
@@ -156,5 +168,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string fault =
         CheckCycleText(OutputBuffer, static_cast<size_t>(length), {mask, HostGeneration, sane});
     Require(fault.empty(), fault);
+
+    // The network records of the same snapshot, "no data" and all: whole frames and lines.
+    char record[kNetworkRecordSize];
+    for (int32_t (*append)(char*) : {AppendGdl90Ownship, AppendGdl90GeometricAltitude, AppendGdl90Ahrs}) {
+        const int32_t frame = append(record);
+        Require(frame == 0 || (frame > 2 && frame < kNetworkRecordSize && record[0] == '\x7E' &&
+                               record[frame - 1] == '\x7E'),
+                "a GDL 90 frame is not framed");
+    }
+    for (int32_t (*append)(char*) : {AppendXgps, AppendXatt}) {
+        const int32_t line = append(record);
+        Require(line >= 0 && line < kNetworkRecordSize &&
+                    std::memchr(record, '\0', static_cast<size_t>(line)) == nullptr,
+                "an EFB line holds a terminator");
+    }
     return 0;
 }

@@ -35,17 +35,18 @@ struct RunSetup {
     std::function<void()> script; // scripts the stand-in and the settings file before start-up
 };
 
-// Resets everything, writes the settings file, installs the host, runs ModuleInit and, when that gives a
-// timer, delivers the timer's message as the host's message loop would. Returns ModuleInit's result.
+// Resets everything, writes the settings file, installs the host, runs the test's script, runs ModuleInit
+// and, when that gives a timer, delivers the timer's message as the host's message loop would. Returns
+// ModuleInit's result.
 inline UINT_PTR Start(const RunSetup& setup) {
     standin::Reset();
     standin::SetProfileValue(kSettingsPath, "Waypost", "Port", setup.port);
     standin::SetProfileValue(kSettingsPath, "Waypost", "Sentences", setup.sentences);
     standin::SetProfileValue(kSettingsPath, "Waypost", "Interval", setup.interval);
+    fakehost::Install(setup.services);
     if (setup.script) {
         setup.script();
     }
-    fakehost::Install(setup.services);
     HostGeneration = setup.generation;
     const UINT_PTR timer = ModuleInit();
     if (timer != 0) {

@@ -51,6 +51,7 @@ void ResetModuleState() {
     std::memset(devicePath + kDevicePrefixLength, 0, kPortNameStorage);
     networkEntryCount = 0;
     std::memcpy(networkName, "Waypost", sizeof "Waypost");
+    attitudeRate = kDefaultAttitudeRate;
 
     // Sampling
     navSnapshot = NavSnapshot{};

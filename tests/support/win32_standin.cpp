@@ -51,16 +51,28 @@ const char* HandleName(HANDLE handle) {
 constexpr SOCKET kFirstSocket = 0x500;
 constexpr SOCKET kFirstClient = 0x600;
 SOCKET nextSocket = kFirstSocket;
+// What each socket the module made is bound and connected to, and the refusal it has to report. Fixed
+// storage: sockets made while the module runs allocate nothing.
+struct SocketState {
+    uint16_t boundPort;
+    char connectedTo[24];
+    bool refusalPending;
+};
+SocketState socketStates[kFirstClient - kFirstSocket];
 thread_local int lastSocketError = 0;
 constexpr int kHostUnreachable = 10065;
 
-std::string AddressText(const sockaddr* address) {
+// "127.0.0.1:10110" into text (24 bytes), without allocating: sockets are made while the module runs too.
+void AddressText(const sockaddr* address, char* text) {
     const sockaddr_in* in = reinterpret_cast<const sockaddr_in*>(address);
     const unsigned char* ip = reinterpret_cast<const unsigned char*>(&in->sin_addr.s_addr);
     const unsigned char* port = reinterpret_cast<const unsigned char*>(&in->sin_port);
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", ip[0], ip[1], ip[2], ip[3], port[0] << 8 | port[1]);
-    return text;
+    std::snprintf(text, sizeof SocketState::connectedTo, "%u.%u.%u.%u:%u", ip[0], ip[1], ip[2], ip[3],
+                  port[0] << 8 | port[1]);
+}
+
+SocketState& StateOf(SOCKET s) {
+    return socketStates[(s - kFirstSocket) % (kFirstClient - kFirstSocket)];
 }
 
 Client* ClientOf(SOCKET s) {
@@ -108,6 +120,8 @@ Script& S() {
 void Reset() {
     script.~Script();
     new (&script) Script();
+    nextSocket = kFirstSocket;
+    std::memset(socketStates, 0, sizeof socketStates);
     {
         std::lock_guard<std::recursive_mutex> guard(lock);
         callLog.clear();
@@ -266,6 +280,10 @@ BOOL WINAPI ClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT stat) {
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
     standin::NoteWaitInFrame();
     if (file == standin::kFileHandle) {
+        if (--S().failLogWrite == 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
         if (S().record) {
             std::lock_guard<std::recursive_mutex> guard(standin::lock);
             S().logText.append(static_cast<const char*>(data), length);
@@ -473,6 +491,7 @@ int WINAPI WSAGetLastError(void) {
 SOCKET WINAPI socket(int family, int type, int protocol) {
     Log("socket(%d,%d,%d)", family, type, protocol);
     S().openSockets++;
+    standin::StateOf(standin::nextSocket) = standin::SocketState{};
     return standin::nextSocket++;
 }
 
@@ -480,6 +499,7 @@ int WINAPI closesocket(SOCKET s) {
     Log("closesocket(0x%X)", static_cast<unsigned>(s));
     if (standin::Client* client = standin::ClientOf(s)) {
         client->closed = true;
+        client->closedAt = S().tickCount;
     }
     S().openSockets--;
     return 0;
@@ -495,12 +515,20 @@ int WINAPI setsockopt(SOCKET, int level, int name, const char*, int) {
     return 0;
 }
 
-int WINAPI bind(SOCKET, const struct sockaddr* address, int) {
-    const std::string where = standin::AddressText(address);
-    Log("bind(%s)", where.c_str());
-    const uint16_t port = static_cast<uint16_t>(std::stoi(where.substr(where.find(':') + 1)));
+int WINAPI bind(SOCKET s, const struct sockaddr* address, int) {
+    char where[sizeof standin::SocketState::connectedTo];
+    standin::AddressText(address, where);
+    Log("bind(%s)", where);
+    const uint16_t port = static_cast<uint16_t>(std::atoi(std::strchr(where, ':') + 1));
+    standin::StateOf(s).boundPort = port;
     const std::vector<uint16_t>& busy = S().busyPorts;
     return std::find(busy.begin(), busy.end(), port) != busy.end() ? standin::SocketFails(WSAEADDRINUSE) : 0;
+}
+
+int WINAPI connect(SOCKET s, const struct sockaddr* address, int) {
+    standin::AddressText(address, standin::StateOf(s).connectedTo);
+    Log("connect(%s)", standin::StateOf(s).connectedTo);
+    return 0;
 }
 
 int WINAPI listen(SOCKET, int backlog) {
@@ -533,8 +561,37 @@ SOCKET WINAPI accept(SOCKET, struct sockaddr* address, int* length) {
     return INVALID_SOCKET;
 }
 
+namespace standin {
+
+// A datagram to the connected destination; a refusal reported first is consumed instead, as Linux does.
+int SendDatagram(SOCKET s, const char* data, int length) {
+    if (!S().record) {
+        return length;
+    }
+    SocketState& state = StateOf(s);
+    if (state.refusalPending) {
+        state.refusalPending = false;
+        return SocketFails(WSAECONNREFUSED);
+    }
+    const std::string to = state.connectedTo;
+    const std::vector<std::string>& unreachable = S().unreachable;
+    if (std::find(unreachable.begin(), unreachable.end(), to) != unreachable.end()) {
+        return SocketFails(kHostUnreachable);
+    }
+    const std::vector<std::string>& refusing = S().refusing;
+    state.refusalPending = std::find(refusing.begin(), refusing.end(), to) != refusing.end();
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    S().datagrams.push_back({to, std::string(data, static_cast<size_t>(length)), S().tickCount});
+    return length;
+}
+
+} // namespace standin
+
 int WINAPI send(SOCKET s, const char* data, int length, int) {
     standin::Client* client = standin::ClientOf(s);
+    if (client == nullptr) {
+        return standin::SendDatagram(s, data, length);
+    }
     if (client->sendError != 0) {
         return standin::SocketFails(client->sendError);
     }
@@ -548,30 +605,53 @@ int WINAPI send(SOCKET s, const char* data, int length, int) {
     return taken;
 }
 
-int WINAPI sendto(SOCKET, const char* data, int length, int, const struct sockaddr* to, int) {
-    if (!S().record) {
-        return length;
-    }
-    const std::string where = standin::AddressText(to);
-    const std::vector<std::string>& unreachable = S().unreachable;
-    if (std::find(unreachable.begin(), unreachable.end(), where) != unreachable.end()) {
-        return standin::SocketFails(standin::kHostUnreachable);
-    }
-    std::lock_guard<std::recursive_mutex> guard(standin::lock);
-    S().datagrams.push_back({where, std::string(data, static_cast<size_t>(length))});
-    return length;
-}
-
 int WINAPI recv(SOCKET s, char* data, int length, int) {
     standin::Client* client = standin::ClientOf(s);
+    if (client == nullptr) {
+        standin::SocketState& state = standin::StateOf(s);
+        const bool refused = state.refusalPending;
+        state.refusalPending = false;
+        return standin::SocketFails(refused ? WSAECONNREFUSED : WSAEWOULDBLOCK);
+    }
     if (client->hangsUp) {
         return 0;
     }
-    if (client->input.empty()) {
+    if (client->input.empty() || client->input.begin()->first > S().tickCount) {
         return standin::SocketFails(WSAEWOULDBLOCK);
     }
-    const size_t taken = std::min(client->input.size(), static_cast<size_t>(length));
-    std::memcpy(data, client->input.data(), taken);
-    client->input.erase(0, taken);
+    std::string& chunk = client->input.begin()->second;
+    const size_t taken = std::min(chunk.size(), static_cast<size_t>(length));
+    std::memcpy(data, chunk.data(), taken);
+    chunk.erase(0, taken);
+    if (chunk.empty()) {
+        client->input.erase(client->input.begin());
+    }
     return static_cast<int>(taken);
+}
+
+// Hands out the next datagram for the socket's port, as Windows does: one longer than the buffer is cut to
+// it and reported with WSAEMSGSIZE.
+int WINAPI recvfrom(SOCKET s, char* data, int length, int, struct sockaddr* from, int* fromLength) {
+    for (standin::Incoming& incoming : S().incoming) {
+        if (incoming.taken || incoming.port != standin::StateOf(s).boundPort || incoming.at > S().tickCount) {
+            continue;
+        }
+        incoming.taken = true;
+        unsigned a, b, c, d, port;
+        std::sscanf(incoming.from.c_str(), "%u.%u.%u.%u:%u", &a, &b, &c, &d, &port);
+        sockaddr_in* in = reinterpret_cast<sockaddr_in*>(from);
+        *in = sockaddr_in{};
+        in->sin_family = AF_INET;
+        const unsigned char portBytes[] = {static_cast<unsigned char>(port >> 8),
+                                           static_cast<unsigned char>(port)},
+                            address[] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                         static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+        std::memcpy(&in->sin_port, portBytes, sizeof portBytes);
+        std::memcpy(&in->sin_addr.s_addr, address, sizeof address);
+        *fromLength = sizeof(sockaddr_in);
+        const size_t taken = std::min(incoming.bytes.size(), static_cast<size_t>(length));
+        std::memcpy(data, incoming.bytes.data(), taken);
+        return taken < incoming.bytes.size() ? standin::SocketFails(WSAEMSGSIZE) : static_cast<int>(taken);
+    }
+    return standin::SocketFails(WSAEWOULDBLOCK);
 }

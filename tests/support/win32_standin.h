@@ -19,20 +19,31 @@ extern const HANDLE kFileHandle;
 
 // A client of the module's TCP server, in the order the clients connect.
 struct Client {
-    uint16_t port = 50000; // at 127.0.0.1
-    DWORD connectAt = 0;   // tickCount from which accept hands it out
-    int sendLimit = -1;    // bytes a send takes: -1 all, 0 none (its buffer is full), n a part
-    int sendError = 0;     // non-zero: every send fails with this error
-    std::string input;     // what the client sends the module (recv hands it out, then would block)
-    bool hangsUp = false;  // recv says the client has closed its end
-    std::string received;  // what the module sent it
-    bool accepted = false; // taken by accept
-    bool closed = false;   // closed by the module
+    uint16_t port = 50000;              // at 127.0.0.1
+    DWORD connectAt = 0;                // tickCount from which accept hands it out
+    int sendLimit = -1;                 // bytes a send takes: -1 all, 0 none (its buffer is full), n a part
+    int sendError = 0;                  // non-zero: every send fails with this error
+    std::map<DWORD, std::string> input; // what the client sends the module, by the tick it arrives at
+    bool hangsUp = false;               // recv says the client has closed its end
+    std::string received;               // what the module sent it
+    bool accepted = false;              // taken by accept
+    bool closed = false;                // closed by the module
+    DWORD closedAt = 0;                 // the tick it was closed at
 };
 
 struct Datagram {
     std::string to; // "127.0.0.1:10110"
     std::string bytes;
+    DWORD at; // the tick it was sent at
+};
+
+// A datagram that arrives at the module's socket bound to `port`, from `from`, once tickCount reaches `at`.
+struct Incoming {
+    uint16_t port;
+    std::string from; // "192.168.1.23:5555"
+    std::string bytes;
+    DWORD at = 0;
+    bool taken = false; // handed out by recvfrom
 };
 
 struct Window {
@@ -70,16 +81,21 @@ struct Script {
     bool record = true;       // false: calls are not logged nor bytes kept, so answering allocates nothing
     bool inFrame = false;     // set by a test around its frame hook calls
     bool failLogFile = false; // CreateFileA fails for files other than the device
+    int failLogWrite = 0;     // the write to the log file that fails, counted from 1; 0: none
     std::string logText;      // every byte written to the log file
     std::string logPath;      // the file CreateFileA created last
 
     // Winsock
     std::vector<uint16_t> busyPorts;      // bind fails with WSAEADDRINUSE on these
     std::vector<Client> clients;          // accept hands out those not yet accepted, in order
-    std::vector<std::string> unreachable; // sendto to these ("127.0.0.1:9") fails
-    std::vector<Datagram> datagrams;      // every datagram sent
-    int openSockets = 0;                  // made or accepted and not yet closed
-    int winsockStarts = 0;                // WSAStartup calls not yet matched by WSACleanup
+    std::vector<std::string> unreachable; // a send to these ("127.0.0.1:9") fails
+    // Nothing listens at these: a datagram sent there makes the socket's next recv or send fail with
+    // WSAECONNREFUSED, as Linux reports the answer (the datagram is still counted as sent).
+    std::vector<std::string> refusing;
+    std::vector<Incoming> incoming;  // what recvfrom hands out
+    std::vector<Datagram> datagrams; // every datagram sent
+    int openSockets = 0;             // made or accepted and not yet closed
+    int winsockStarts = 0;           // WSAStartup calls not yet matched by WSACleanup
 
     std::string written;                              // every byte handed to WriteFile, in order
     TIMERPROC lastTimerProc = nullptr;                // the procedure of the last SetTimer

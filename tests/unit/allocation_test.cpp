@@ -107,11 +107,19 @@ TEST(AllocationTest, NothingAllocatesAfterStartUp) {
             standin::S().writeResults.assign(c.refuseWrites ? 1000 : 0, {FALSE, 5});
             if (c.everyOutput) {
                 standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "Yes");
-                standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network",
-                                         "udp:127.0.0.1:10110,tcp:10110,xgps:127.0.0.1,gdl90:127.0.0.1");
+                standin::SetProfileValue(
+                    modulerun::kSettingsPath, "Waypost", "Network",
+                    "udp:127.0.0.1:10110,tcp:10110,xgps:127.0.0.1,gdl90:127.0.0.1,gdl90:auto");
+                // Tablets found, moved and forgotten while the run is counted.
+                const std::string announcement = R"({"App":"ForeFlight","GDL90":{"port":4000}})";
+                standin::S().incoming = {
+                    {63093, "192.168.1.23:1", announcement, 1000},
+                    {63093, "192.168.1.23:1", R"({"App":"ForeFlight","GDL90":{"port":4001}})", 3000},
+                    {63093, "8.8.8.8:1", announcement, 3000},
+                    {63093, "10.0.0.2:1", announcement, 5000}};
                 standin::S().clients.resize(10);       // two of them refused
                 standin::S().clients[1].sendLimit = 0; // stalls, and is closed after 5 s
-                standin::S().clients[2].input = "hello";
+                standin::S().clients[2].input = {{0, "hello"}};
             }
         };
         // Counted from the first frame after start-up, which creates the output thread, to the end of

@@ -2,6 +2,7 @@
 // shut-down, the line that names each failure's cause, and the cap on its size.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -134,28 +135,54 @@ TEST(LogTest, EachFailureNamesItsCause) {
     }
 }
 
+// Off unless asked for; a log file that cannot be made, or whose write fails, costs the outputs nothing and
+// is dropped at once.
 TEST(LogTest, OffUnlessAskedForAndNeverInTheWay) {
-    // Log=No (the default): no file at all.
-    modulerun::Simulate(modulerun::RunSetup(), 1000);
-    EXPECT_EQ(standin::S().logPath, "");
-    // A log file that cannot be made costs the outputs nothing.
-    modulerun::RunSetup setup;
-    setup.script = [] { standin::S().failLogFile = true; };
-    EXPECT_EQ(modulerun::Simulate(LoggedRun(setup), 1000).texts.size(), 4u);
+    const struct {
+        bool asked;
+        bool failCreate;
+        int failWrite; // the write to the log that fails, 0: none
+        size_t lines;  // in the file at the end
+    } cases[] = {{false, false, 0, 0}, {true, true, 0, 0}, {true, false, 3, 2}};
+    for (const auto& c : cases) {
+        modulerun::RunSetup setup;
+        setup.script = [&c] {
+            standin::S().failLogFile = c.failCreate;
+            standin::S().failLogWrite = c.failWrite;
+        };
+        const modulerun::Outcome out = modulerun::Simulate(c.asked ? LoggedRun(setup) : setup, 1000);
+        EXPECT_EQ(out.texts.size(), 4u);
+        EXPECT_EQ(standin::S().logPath, c.asked && !c.failCreate ? kLogPath : "");
+        const std::string& log = standin::S().logText;
+        EXPECT_EQ(static_cast<size_t>(std::count(log.begin(), log.end(), '\n')), c.lines) << log;
+        EXPECT_EQ(standin::CountCalls("CloseHandle(file)"), c.asked && !c.failCreate ? 1 : 0);
+    }
 }
 
+// Whatever the length of its lines, the log stops below 64 KiB with a line saying so; a line longer than
+// the line buffer is cut, still ending in CR LF, with no terminator in the file.
 TEST(LogTest, CappedWithALastLineSayingSo) {
-    standin::Reset();
-    OpenLog(modulerun::kSettingsPath);
-    const std::string text(100, 'x');
-    for (int i = 0; i < 1000; ++i) {
-        LogLine("line %d %s", i, text.c_str());
+    for (const size_t length : {1, 100, 496, 497, 498, 600, 5000}) {
+        standin::Reset();
+        OpenLog(modulerun::kSettingsPath);
+        const std::string text(length, 'x');
+        for (int i = 0; i < 100000 && logFile != INVALID_HANDLE_VALUE; ++i) {
+            LogLine("line %05d %s", i, text.c_str());
+        }
+        const std::string& log = standin::S().logText;
+        EXPECT_LE(log.size(), static_cast<size_t>(kLogCapBytes)) << length;
+        EXPECT_GT(log.size(), static_cast<size_t>(kLogCapBytes) - 520) << length;
+        EXPECT_EQ(log.substr(log.size() - 35), "log full: later lines are dropped\r\n");
+        EXPECT_EQ(log.find('\0'), std::string::npos);
+        size_t start = 0;
+        for (size_t end = log.find("\r\n"); end != std::string::npos; end = log.find("\r\n", start)) {
+            const std::string line = log.substr(start, end - start);
+            EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "a line end cut in half";
+            EXPECT_LE(line.size() + 2, 511u) << "longer than the line buffer";
+            start = end + 2;
+        }
+        EXPECT_EQ(start, log.size());
     }
-    const std::string& log = standin::S().logText;
-    EXPECT_LE(log.size(), static_cast<size_t>(kLogCapBytes));
-    EXPECT_GT(log.size(), static_cast<size_t>(kLogCapBytes) - 200);
-    EXPECT_EQ(log.substr(log.size() - 35), "log full: later lines are dropped\r\n");
-    EXPECT_EQ(logFile, INVALID_HANDLE_VALUE);
 }
 
 } // namespace

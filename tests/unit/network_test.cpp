@@ -1,9 +1,12 @@
 // The network outputs: the GDL 90 and EFB text records against literal bytes (the GDL 90 document's own
-// examples where they apply, the others worked by hand from the published formats), the "Network" setting,
-// and the sockets through the stand-in: rates, clients that stall, flood or hang up, failures that cost one
-// entry only, and everything closed at shut-down.
+// examples where they apply, the others worked from the published formats with an independent frame check
+// sequence), the "Network" setting, and the sockets through the stand-in: the feeds' own rates, clients that
+// stall, flood or hang up, destinations where nothing listens, failures that cost one entry only, and
+// everything closed at shut-down.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,6 +16,7 @@
 #include "sentences/network_records.h"
 #include "sentences/records.h"
 #include "settings/network_settings.h"
+#include "transport/discovery.h"
 #include "transport/network.h"
 
 namespace {
@@ -76,7 +80,25 @@ void SetNetworkFix() {
 TEST(Gdl90, RecordsFromTheSnapshot) {
     standin::Reset();
     SetNetworkFix();
-    EXPECT_EQ(Appended(AppendGdl90Heartbeat), "7E 00 81 01 F0 B0 00 00 A6 28 7E");
+    char out[kNetworkRecordSize];
+    // The heartbeat's time stamp is held within the day, whatever the host's clock says.
+    const struct {
+        int32_t hours, minutes;
+        bool valid;
+        const char* frame;
+    } heartbeats[] = {
+        {12, 34, true, "7E 00 81 01 F0 B0 00 00 A6 28 7E"},
+        {12, 34, false, "7E 00 01 00 F0 B0 00 00 AE C2 7E"},
+        {1000000, 0, true, "7E 00 81 81 7F 51 00 00 55 F5 7E"},
+        {INT32_MAX, INT32_MAX, true, "7E 00 81 81 7F 51 00 00 55 F5 7E"},
+        {INT32_MIN, 0, false, "7E 00 01 00 00 00 00 00 B4 76 7E"},
+    };
+    for (const auto& h : heartbeats) {
+        navSnapshot.timeHours = h.hours;
+        navSnapshot.timeMinutes = h.minutes;
+        EXPECT_EQ(Hex(out, AppendGdl90Heartbeat(out, {Gdl90SecondsOfDay(navSnapshot), h.valid})), h.frame)
+            << h.hours << " h " << h.minutes << " min";
+    }
     EXPECT_EQ(Appended(AppendGdl90Ownship),
               "7E 0A 00 00 00 00 21 BE 0B A9 06 5D FF F9 BB 07 80 08 40 01 57 41 59 50 "
               "4F 53 54 20 00 33 E9 7E");
@@ -86,9 +108,21 @@ TEST(Gdl90, RecordsFromTheSnapshot) {
                                                    "53 00 00 00 00 01 D4 B2 7E");
     EXPECT_EQ(Appended(AppendGdl90Ahrs), "7E 65 01 00 96 00 19 03 9B 00 76 FF FF 7F 01 7E");
 
+    // Values the host gave none of go as their fields' "no data"; the altitude message has none: left out.
+    NavSnapshot& s = navSnapshot;
+    for (double* field : {&s.verticalSpeedFpm, &s.trackTrue, &s.bankDegrees, &s.pitchDegrees, &s.headingTrue,
+                          &s.airspeedValue, &s.altitudeMetres}) {
+        *field = std::nan("");
+    }
+    EXPECT_EQ(Appended(AppendGdl90Ownship),
+              "7E 0A 00 00 00 00 21 BE 0B A9 06 5D FF F8 BB 07 88 00 00 01 57 41 59 50 "
+              "4F 53 54 20 00 4E 25 7E");
+    EXPECT_EQ(Appended(AppendGdl90Ahrs), "7E 65 01 7F FF 7F FF FF FF FF FF FF FF FB 12 7E");
+    EXPECT_EQ(AppendGdl90GeometricAltitude(out), 0);
+
     // 180 east is the semicircle 0x800000; on the ground at 10 kt, a descent beyond the field's range, a
     // track that rounds to a full circle, and a name of lower-case letters.
-    NavSnapshot& s = navSnapshot;
+    SetNetworkFix();
     s.latitudeDegrees = 0;
     s.longitudeDegrees = 180;
     s.groundSpeedMs = 10 * 1852.0 / 3600;
@@ -100,49 +134,77 @@ TEST(Gdl90, RecordsFromTheSnapshot) {
               "20 20 20 20 00 7C C2 7E");
 }
 
+// The altitude rounds to the nearest tenth of a metre for any altitude; south and west are negative; a line
+// with a value the host gave none of is left out.
 TEST(Xgps, PositionAndAttitudeLines) {
-    standin::Reset();
-    SetNetworkFix();
-    navSnapshot.altitudeMetres = 1066.8 + kTenthRounding;
-    navSnapshot.groundSpeedMs = 61.7;
-    char out[kNetworkRecordSize];
-    EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXgps(out))),
-              "XGPSWaypost,-122.308800,47.450200,1066.8,90.00,61.7");
-    EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXatt(out))), "XATTWaypost,92.3,2.5,15.0");
-    navSnapshot.latitudeDegrees = -0.0000004; // rounds to zero: no sign
-    navSnapshot.longitudeDegrees = 179.9999996;
-    navSnapshot.bankDegrees = 0.04;
-    EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXgps(out))),
-              "XGPSWaypost,180.000000,0.000000,1066.8,90.00,61.7");
-    EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXatt(out))), "XATTWaypost,92.3,2.5,0.0");
+    const double nan = std::nan("");
+    const struct {
+        double latitude, longitude, altitudeMetres, bank;
+        const char* xgps;
+        const char* xatt;
+    } cases[] = {
+        {47.4502, -122.3088, 1066.8, -15, "XGPSWaypost,-122.308800,47.450200,1066.8,90.00,61.7",
+         "XATTWaypost,92.3,2.5,15.0"},
+        {-33.9, 151.2, 1066.84, 0.04, "XGPSWaypost,151.200000,-33.900000,1066.8,90.00,61.7",
+         "XATTWaypost,92.3,2.5,0.0"},
+        {-0.0000004, 179.9999996, 1066.86, -0.05, "XGPSWaypost,180.000000,0.000000,1066.9,90.00,61.7",
+         "XATTWaypost,92.3,2.5,0.1"},
+        {10, 20, -12.34, 180, "XGPSWaypost,20.000000,10.000000,-12.3,90.00,61.7",
+         "XATTWaypost,92.3,2.5,-180.0"},
+        {10, 20, 0.04, nan, "XGPSWaypost,20.000000,10.000000,0.0,90.00,61.7", ""},
+        {10, 20, nan, 1, "", "XATTWaypost,92.3,2.5,-1.0"},
+    };
+    for (const auto& c : cases) {
+        standin::Reset();
+        SetNetworkFix();
+        navSnapshot.latitudeDegrees = c.latitude;
+        navSnapshot.longitudeDegrees = c.longitude;
+        navSnapshot.altitudeMetres = c.altitudeMetres + kTenthRounding;
+        navSnapshot.groundSpeedMs = 61.7;
+        navSnapshot.bankDegrees = c.bank;
+        char out[kNetworkRecordSize];
+        EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXgps(out))), c.xgps) << c.altitudeMetres;
+        EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXatt(out))), c.xatt) << c.bank;
+    }
 }
 
 const char kPath[] = "C:\\Sim\\Modules\\Waypost.ini";
 
-TEST(NetworkSettings, EntriesAndName) {
+TEST(NetworkSettings, EntriesNameAndAttitudeRate) {
+    const std::string longest =
+        "udp:" + std::string(kMaxNetworkEntries * 130, ' ') + ",udp:192.168.1.20:10110";
     const struct {
-        const char* network;
+        std::string network;
         const char* name;
+        const char* rate;
         const char* entries; // kind address:port, ...
         const char* usedName;
+        int32_t usedRate;
     } cases[] = {
-        {"udp:127.0.0.1:10110, TCP:10110 ,xgps:192.168.1.30,gdl90:10.0.0.2:4001", "",
-         "0 127.0.0.1:10110,1 0.0.0.0:10110,2 192.168.1.30:49002,3 10.0.0.2:4001", "Waypost"},
-        {"tcp:127.0.0.1:2000,gdl90:255.255.255.255,,", "My-EFB_1", "1 127.0.0.1:2000,3 255.255.255.255:4000",
-         "MyEFB1"},
+        {"udp:127.0.0.1:10110, TCP:10110 ,xgps:192.168.1.30,gdl90:10.0.0.2:4001", "", "10",
+         "0 127.0.0.1:10110,1 0.0.0.0:10110,2 192.168.1.30:49002,3 10.0.0.2:4001", "Waypost", 10},
+        {"tcp:127.0.0.1:2000,gdl90:255.255.255.255,,", "My-EFB_1", "0",
+         "1 127.0.0.1:2000,3 255.255.255.255:4000", "MyEFB1", 5},
         {"udp:1.2.3.4,udp:1.2.3:5,udp:256.1.1.1:5,udp:1.2.3.4:0,udp:1.2.3.4:65536,udp:0.0.0.0:5,tcp:0,"
-         "udp:host.example:5,ftp:1.2.3.4:5,udp: 1.2.3.4:5,udp:01.2.3.4:5x,udp:1.2.3.4.5:6",
-         "ABCDEFGHIJ", "", "ABCDEFGH"},
+         "udp:host.example:5,ftp:1.2.3.4:5,udp: 1.2.3.4:5,udp:01.2.3.4:5x,udp:1.2.3.4.5:6,gdl90:auto:0,"
+         "gdl90:autox,xgps:auto",
+         "ABCDEFGHIJ", "11", "", "ABCDEFGH", 5},
+        {"gdl90:auto,GDL90:Auto:5000", "", "1", "3 0.0.0.0:63093,3 0.0.0.0:5000", "Waypost", 1},
         {"udp:1.1.1.1:1,udp:1.1.1.2:2,udp:1.1.1.3:3,udp:1.1.1.4:4,udp:1.1.1.5:5,udp:1.1.1.6:6,udp:1.1.1.7:7,"
          "udp:1.1.1.8:8,udp:1.1.1.9:9",
-         "-",
+         "-", "5x",
          "0 1.1.1.1:1,0 1.1.1.2:2,0 1.1.1.3:3,0 1.1.1.4:4,0 1.1.1.5:5,0 1.1.1.6:6,0 1.1.1.7:7,0 1.1.1.8:8",
-         "Waypost"},
+         "Waypost", 5},
+        // The read stops at 1023 characters, inside the last entry's port: not taken as port 101.
+        {"xgps:10.0.0.1," + std::string(1023 - 14 - 22, ' ') + "udp:192.168.1.20:10110", "", "",
+         "2 10.0.0.1:49002", "Waypost", 5},
+        {longest, "", "", "", "Waypost", 5},
     };
     for (const auto& c : cases) {
         standin::Reset();
         standin::SetProfileValue(kPath, "Waypost", "Network", c.network);
         standin::SetProfileValue(kPath, "Waypost", "NetworkName", c.name);
+        standin::SetProfileValue(kPath, "Waypost", "AttitudeRate", c.rate);
         LoadNetworkSettings(kPath);
         std::string entries;
         for (int32_t i = 0; i < networkEntryCount; ++i) {
@@ -155,108 +217,271 @@ TEST(NetworkSettings, EntriesAndName) {
         }
         EXPECT_EQ(entries, c.entries) << c.network;
         EXPECT_STREQ(networkName, c.usedName) << c.name;
-        EXPECT_EQ(standin::ProfileSection(kPath, "Waypost").size(), 2u) << "nothing is written back";
+        EXPECT_EQ(attitudeRate, c.usedRate) << c.rate;
+        EXPECT_EQ(standin::ProfileSection(kPath, "Waypost").size(), 3u) << "nothing is written back";
     }
+    // Without an EFB or GDL 90 entry the rate is not even read.
+    standin::Reset();
+    standin::SetProfileValue(kPath, "Waypost", "Network", "udp:1.2.3.4:5");
+    LoadNetworkSettings(kPath);
+    EXPECT_EQ(standin::CountCalls("GetPrivateProfileStringA(Waypost,AttitudeRate)"), 0);
 }
 
-std::vector<std::string> DatagramsTo(const std::string& to, const std::string& prefix = "") {
-    std::vector<std::string> found;
+// What one run sent to a destination: the datagrams, with the tick each went at.
+std::vector<standin::Datagram> DatagramsTo(const std::string& to, const std::string& prefix = "") {
+    std::vector<standin::Datagram> found;
     for (const standin::Datagram& datagram : standin::S().datagrams) {
         if (datagram.to == to && datagram.bytes.compare(0, prefix.size(), prefix) == 0) {
-            found.push_back(datagram.bytes);
+            found.push_back(datagram);
         }
     }
     return found;
 }
 
-// Interval 100: in 2 s, cycles at 250, 450, ... 1850 ms. Each takes the cycle's text; the position and
-// heartbeat records go out once a second (at 250 and 1250), the attitude records every cycle, except on the
-// first generation, which gives no attitude. An entry whose host cannot be reached costs nothing else.
-TEST(NetworkOutputs, DatagramsAtTheirRates) {
-    for (const int32_t generation : {1, 0}) {
-        SCOPED_TRACE("generation " + std::to_string(generation));
-        modulerun::RunSetup setup;
-        setup.generation = generation;
-        setup.script = [] {
-            standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network",
-                                     "udp:127.0.0.1:10110,xgps:127.0.0.2,gdl90:127.0.0.3,udp:127.0.0.4:9,"
-                                     "gdl90:127.0.0.5");
-            standin::S().unreachable = {"127.0.0.4:9", "127.0.0.5:4000"};
-        };
-        // A generation-0 host is sampled while its ready word is set.
+// The ticks of the GDL 90 messages of one kind (ID, and sub-ID for 0x65) sent to `to`.
+std::vector<DWORD> Gdl90Ticks(const std::string& to, int id, int subId = -1) {
+    std::vector<DWORD> ticks;
+    for (const standin::Datagram& d : DatagramsTo(to)) {
+        if (static_cast<unsigned char>(d.bytes[1]) == id &&
+            (subId < 0 || static_cast<unsigned char>(d.bytes[2]) == subId)) {
+            ticks.push_back(d.at);
+        }
+    }
+    return ticks;
+}
+
+std::vector<DWORD> TicksOf(const std::vector<standin::Datagram>& datagrams) {
+    std::vector<DWORD> ticks;
+    for (const standin::Datagram& d : datagrams) {
+        ticks.push_back(d.at);
+    }
+    return ticks;
+}
+
+// The mid-step ticks of every `every`-th step of a run of `steps` steps from step 0.
+std::vector<DWORD> EveryNthStep(int every, int steps) {
+    std::vector<DWORD> ticks;
+    for (int step = 0; every > 0 && step < steps; step += every) {
+        ticks.push_back(static_cast<DWORD>(step * 100 + 50));
+    }
+    return ticks;
+}
+
+modulerun::RunSetup FeedRun(const char* interval, int32_t generation, const std::string& network,
+                            const char* rate = "") {
+    modulerun::RunSetup setup;
+    setup.interval = interval;
+    setup.generation = generation;
+    setup.script = [network, rate] {
+        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network", network);
+        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "AttitudeRate", rate);
+        fakehost::SetReadyWord(1); // a generation-0 host is sampled while its ready word is set
+    };
+    return setup;
+}
+
+const char kFeeds[] = "xgps:127.0.0.2,gdl90:127.0.0.3,udp:127.0.0.4:10110";
+
+// The EFB and GDL 90 feeds keep their own rates whatever Interval is: heartbeat, position and identification
+// every 10 steps from the first, attitude every whole number of steps that is not faster than AttitudeRate
+// (none on the first generation), each from a sample asked for at that step. The line keeps its period,
+// and the NMEA over UDP the line's texts.
+TEST(NetworkFeeds, OwnRatesWhateverTheInterval) {
+    constexpr int kSteps = 40;
+    const struct {
+        const char* interval;
+        const char* rate;
+        int32_t generation;
+        int attitudeSteps; // 0: none
+    } cases[] = {
+        {"100", "1", 2, 10}, {"100", "10", 0, 0},  {"1000", "5", 2, 2}, {"1000", "", 2, 2},
+        {"1000", "1", 0, 0}, {"2000", "10", 2, 1}, {"2000", "5", 2, 2}, {"2000", "3", 2, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("Interval ") + c.interval + " AttitudeRate " + c.rate + " generation " +
+                     std::to_string(c.generation));
+        const modulerun::Outcome line =
+            modulerun::Simulate(FeedRun(c.interval, c.generation, ""), kSteps * 100);
         const modulerun::Outcome out =
-            modulerun::Simulate(setup, 2000, [](DWORD) { fakehost::SetReadyWord(1); });
-        ASSERT_EQ(out.samples, 9);
-        EXPECT_EQ(DatagramsTo("127.0.0.1:10110"), out.texts) << "the serial line's texts, one datagram each";
-        EXPECT_EQ(DatagramsTo("127.0.0.2:49002", "XGPS").size(), 2u);
-        EXPECT_EQ(DatagramsTo("127.0.0.2:49002", "XATT").size(), generation != 0 ? 9u : 0u);
-        std::vector<int> ids;
-        for (const std::string& frame : DatagramsTo("127.0.0.3:4000")) {
-            const int id = static_cast<unsigned char>(frame[1]);
-            ids.push_back(id == 0x65 ? id << 8 | static_cast<unsigned char>(frame[2]) : id);
+            modulerun::Simulate(FeedRun(c.interval, c.generation, kFeeds, c.rate), kSteps * 100);
+        EXPECT_EQ(out.textTicks, line.textTicks) << "the line keeps its period";
+        EXPECT_EQ(TicksOf(DatagramsTo("127.0.0.4:10110")), out.textTicks);
+        const std::vector<DWORD> second = EveryNthStep(10, kSteps),
+                                 attitude = EveryNthStep(c.attitudeSteps, kSteps);
+        for (int id : {0x00, 0x0A, 0x0B}) {
+            EXPECT_EQ(Gdl90Ticks("127.0.0.3:4000", id), second) << "ID " << id;
         }
-        // Heartbeat, ownship, geometric altitude, identification and AHRS, then AHRS alone until a second has
-        // passed.
-        std::vector<int> first = {0x00, 0x0A, 0x0B, 0x6500}, ahrs;
-        if (generation != 0) {
-            first.push_back(0x6501);
-            ahrs.push_back(0x6501);
+        EXPECT_EQ(Gdl90Ticks("127.0.0.3:4000", 0x65, 0), second);
+        EXPECT_EQ(Gdl90Ticks("127.0.0.3:4000", 0x65, 1), attitude);
+        EXPECT_EQ(TicksOf(DatagramsTo("127.0.0.2:49002", "XGPS")), second);
+        EXPECT_EQ(TicksOf(DatagramsTo("127.0.0.2:49002", "XATT")), attitude);
+        // One sample serves each step that asks for one, the line's and the feeds' alike.
+        std::vector<int> steps;
+        for (int step = 0; step < kSteps; ++step) {
+            const bool lineStep =
+                std::find(line.sampleSteps.begin(), line.sampleSteps.end(), step) != line.sampleSteps.end();
+            if (lineStep || step % 10 == 0 || (c.attitudeSteps != 0 && step % c.attitudeSteps == 0)) {
+                steps.push_back(step);
+            }
         }
-        std::vector<int> expected;
-        for (const auto& cycle : {first, ahrs, ahrs, ahrs, ahrs, first, ahrs, ahrs, ahrs}) {
-            expected.insert(expected.end(), cycle.begin(), cycle.end());
-        }
-        EXPECT_EQ(ids, expected);
-        EXPECT_EQ(standin::S().openSockets, 0);
-        EXPECT_EQ(standin::S().winsockStarts, 0);
+        EXPECT_EQ(out.sampleSteps, steps);
     }
 }
 
-TEST(NetworkOutputs, TcpClientsThatStallFloodHangUpOrComeNinth) {
-    std::vector<standin::Client> clients(10);
-    clients[1].sendLimit = 0;           // never reads: full from the start, closed after 5 s
-    clients[2].sendLimit = 100;         // takes a part of each text: misses it, then closed after 5 s
-    clients[3].input.assign(5000, 'x'); // says too much
-    clients[4].hangsUp = true;
-    clients[5].sendError = 10054; // reset by the peer
-    clients[9].connectAt = 1000;  // clients[8] comes ninth and is refused; this one finds a slot
+// The heartbeat goes every second, sample or not: its position is valid while the last sample is at most
+// 3 s old. Position records go only with a fresh sample.
+TEST(NetworkFeeds, HeartbeatWithAndWithoutFreshSamples) {
+    for (const DWORD stopsAt : {0u, 3000u, 99999u}) {
+        SCOPED_TRACE("samples stop at " + std::to_string(stopsAt));
+        modulerun::RunSetup setup = FeedRun("2000", 2, "gdl90:127.0.0.3");
+        setup.services.variables = stopsAt != 0;
+        const modulerun::Outcome out = modulerun::Simulate(setup, 8000, [stopsAt](DWORD tick) {
+            if (tick == stopsAt) {
+                fakehost::Uninstall(); // the host takes its services away
+            }
+        });
+        const int lastSample = out.sampleSteps.empty() ? -1000 : out.sampleSteps.back();
+        std::vector<int> valid, expected;
+        for (const standin::Datagram& d : DatagramsTo("127.0.0.3:4000", std::string("\x7E\x00", 2))) {
+            const int step = static_cast<int>(d.at / 100);
+            valid.push_back(static_cast<unsigned char>(d.bytes[2]) == 0x81 ? 1 : 0);
+            expected.push_back(step - lastSample <= 30 ? 1 : 0);
+        }
+        EXPECT_EQ(valid.size(), 8u);
+        EXPECT_EQ(valid, expected);
+        EXPECT_EQ(Gdl90Ticks("127.0.0.3:4000", 0x0A).size(),
+                  static_cast<size_t>(lastSample < 0 ? 0 : lastSample / 10 + 1));
+    }
+}
+
+// A host value that only the feeds print goes as "no data" (or its line is left out): every sample is still
+// taken, and the line's texts are the same as without the value.
+TEST(NetworkFeeds, AValueOnlyTheFeedsPrintCostsNoSample) {
+    const struct {
+        uint32_t id;
+        const char* to;
+        size_t offset; // of the first "no data" byte, escapes included
+        const char* bytes;
+    } cases[] = {
+        {0x4F, "XATT", 0, ""},                 // bank: no attitude line
+        {0x4F, "\x7E\x65\x01", 3, "\x7F\xFF"}, // roll unknown
+        {0x4D, "\x7E\x65\x01", 5, "\x7F\xFF"}, // pitch unknown
+        {0x3D, "\x7E\x65\x01", 9, "\xFF\xFF"}, // indicated airspeed unknown
+        {0x41, "\x7E\x0A", 16, "\x08\x00"},    // vertical velocity unknown
+    };
+    const modulerun::Outcome clean = modulerun::Simulate(FeedRun("100", 2, kFeeds), 3000);
+    for (const auto& c : cases) {
+        SCOPED_TRACE("host value 0x" + std::to_string(c.id) + " " + c.to);
+        modulerun::RunSetup setup = FeedRun("100", 2, kFeeds);
+        setup.sentences = "RMC";
+        setup.mask = kSentenceRmc;
+        const modulerun::Outcome out =
+            modulerun::Simulate(setup, 3000, [&c](DWORD) { fakehost::SetValue(c.id, std::nan("")); });
+        EXPECT_EQ(out.sampleSteps, clean.sampleSteps);
+        EXPECT_EQ(out.textTicks, clean.textTicks);
+        const std::string to = c.to[0] == 'X' ? "127.0.0.2:49002" : "127.0.0.3:4000";
+        const std::vector<standin::Datagram> sent = DatagramsTo(to, c.to);
+        if (c.bytes[0] == '\0') {
+            EXPECT_TRUE(sent.empty()) << sent.size() << " lines sent";
+        } else {
+            ASSERT_FALSE(sent.empty());
+            for (const standin::Datagram& d : sent) {
+                EXPECT_EQ(d.bytes.substr(c.offset, 2), std::string(c.bytes, 2)) << Hex(d.bytes.data(), 20);
+            }
+        }
+    }
+}
+
+// At 4800 baud the line skips the cycles that find it busy; the NMEA over UDP and TCP gets every one.
+TEST(NetworkOutputs, ASlowLineCostsTheLineOnly) {
+    modulerun::RunSetup setup;
+    setup.sentences = "RMC,GGA,GSA,GSV";
+    setup.mask = 0x0C5;
+    setup.script = [] {
+        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network",
+                                 "udp:127.0.0.4:10110,tcp:10110");
+        standin::S().lineBaud = 4800;
+        standin::S().clients.resize(1);
+    };
+    const modulerun::Outcome out = modulerun::Simulate(setup, 10000);
+    const std::vector<standin::Datagram> sent = DatagramsTo("127.0.0.4:10110");
+    EXPECT_EQ(static_cast<int>(sent.size()), out.samples);
+    EXPECT_LT(static_cast<int>(out.texts.size()), out.samples / 2) << "the line skipped cycles";
+    std::string all;
+    for (const standin::Datagram& d : sent) {
+        EXPECT_EQ(CheckCycleText(d.bytes.data(), d.bytes.size(), {setup.mask, 1, true}), "");
+        all += d.bytes;
+    }
+    EXPECT_EQ(standin::S().clients[0].received, all) << "the TCP client was served every cycle";
+}
+
+TEST(NetworkOutputs, TcpClients) {
+    std::vector<standin::Client> clients(40);
     for (size_t i = 0; i < clients.size(); ++i) {
         clients[i].port = static_cast<uint16_t>(50000 + i);
+        clients[i].connectAt = i < 9 ? 0 : 3000; // nine at once, later a flood of 31
     }
+    clients[1].sendLimit = 0;                         // never reads
+    clients[2].sendLimit = 100;                       // takes a part of each text
+    clients[3].input = {{0, std::string(4096, 'x')}}; // says as much as it may
+    clients[4].input = {{0, std::string(4097, 'x')}}; // one byte more
+    clients[5].input = {{0, std::string(4096, 'x')}, {6000, std::string(4096, 'x')}}; // as much again, later
+    clients[6].input = {{0, std::string(2048, 'x')}, {4000, std::string(2049, 'x')}}; // too much within 5 s
+    clients[7].hangsUp = true;
+    clients[9].sendError = WSAECONNRESET;
     modulerun::RunSetup setup;
     setup.script = [&clients] {
         standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network",
                                  "tcp:127.0.0.1:10110,tcp:10111");
+        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "Yes");
         standin::S().busyPorts = {10111}; // the second server cannot listen; the first works
         standin::S().clients = clients;
     };
     const modulerun::Outcome out = modulerun::Simulate(setup, 8000);
     const std::vector<standin::Client>& seen = standin::S().clients;
-    std::string all, fromSecond;
-    for (size_t i = 0; i < out.texts.size(); ++i) {
-        all += out.texts[i];
-        fromSecond += out.textTicks[i] >= 1000 ? out.texts[i] : "";
+    std::string all;
+    for (const std::string& text : out.texts) {
+        all += text;
     }
-    EXPECT_EQ(seen[0].received, all) << "a reader that keeps up gets every text whole";
-    EXPECT_EQ(seen[6].received, all);
-    for (int i : {1, 3, 4, 5}) {
-        EXPECT_EQ(seen[i].received, "") << "client " << i << " was closed before a text went out";
+    for (int i : {0, 3, 5}) {
+        EXPECT_EQ(seen[i].received, all) << "client " << i << " read and got every text whole";
     }
+    EXPECT_EQ(seen[8].received, "") << "the ninth is refused";
+    // A client whose buffer is full stays until it has been full 5 s, then goes with that reason.
+    EXPECT_EQ(seen[1].closedAt, 5250u) << "full since the first cycle, at 250 ms";
     EXPECT_EQ(seen[2].received.size() % 100, 0u);
-    EXPECT_LT(seen[2].received.size(), 100u * 27) << "closed within 5 s and a cycle";
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_TRUE(seen[i].accepted && seen[i].closed) << "client " << i;
+    EXPECT_EQ(seen[2].closedAt, seen[1].closedAt);
+    EXPECT_EQ(seen[4].closedAt, 250u);
+    EXPECT_EQ(seen[6].closedAt, 4050u);
+    EXPECT_EQ(seen[7].closedAt, 250u);
+    const std::string& log = standin::S().logText;
+    for (const char* line : {"client 127.0.0.1:50001 closed: not reading for 5 s",
+                             "client 127.0.0.1:50004 closed: sent more than 4 KiB within 5 s",
+                             "client 127.0.0.1:50007 closed: closed by the client",
+                             "client 127.0.0.1:50008 refused: 8 clients already"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line;
     }
-    EXPECT_EQ(seen[8].received, "") << "refused";
-    EXPECT_EQ(seen[9].received, fromSecond) << "a slot is free again once others have gone";
+    // The flood: at most 16 accepts a cycle.
+    const std::vector<std::string> calls = standin::CallsOf({"accept", "WriteFile"});
+    std::vector<int> acceptsPerCycle(1, 0);
+    for (const std::string& call : calls) {
+        if (call.compare(0, 6, "accept") == 0) {
+            acceptsPerCycle.back()++;
+        } else {
+            acceptsPerCycle.push_back(0);
+        }
+    }
+    EXPECT_EQ(*std::max_element(acceptsPerCycle.begin(), acceptsPerCycle.end()), kAcceptsPerCycle);
+    EXPECT_TRUE(std::all_of(seen.begin(), seen.end(),
+                            [](const standin::Client& c) { return c.accepted && c.closed; }));
     EXPECT_EQ(standin::CountCalls("bind(0.0.0.0:10111)"), 1);
     EXPECT_EQ(standin::S().openSockets, 0) << "every socket closed at shut-down";
-    EXPECT_EQ(standin::S().winsockStarts, 0);
     EXPECT_EQ(out.texts.size(), 39u) << "the serial line went on";
 }
 
 // Port=None, or a port that does not open, leaves the network outputs to run alone; with nothing to write
-// to at all the module stays idle. Without a Network key no socket is made and Winsock never starts.
+// to at all the module stays idle. Without a Network key no socket is made and Winsock never starts; with
+// one, its reference is kept at shut-down (released, it could deadlock a host that unloads from its detach).
 TEST(NetworkOutputs, RunAloneOrNotAtAll) {
     const struct {
         const char* port;
@@ -283,13 +508,123 @@ TEST(NetworkOutputs, RunAloneOrNotAtAll) {
         EXPECT_EQ(fakehost::RegisteredHook() != nullptr, c.runs);
         EXPECT_EQ(static_cast<int>(standin::S().datagrams.size()), c.datagrams);
         EXPECT_EQ(standin::CountCalls("CreateFileA(\\\\.\\None,0xC0000000,0,3,0x40000000)"), 0);
-        if (c.network[0] == '\0') {
-            EXPECT_EQ(standin::CallsOf({"WSAStartup", "socket"}), Lines());
-        }
+        EXPECT_EQ(standin::CallsOf({"WSAStartup", "socket"}).empty(), c.network[0] == '\0');
+        EXPECT_EQ(standin::CallsOf({"WSACleanup"}), Lines());
         EXPECT_EQ(standin::S().openSockets, 0);
-        EXPECT_EQ(standin::S().winsockStarts, 0);
         EXPECT_EQ(out.texts.empty(), std::string(c.port) != "COM1");
     }
+}
+
+// Where nothing listens the system says so for the datagrams already sent: the log tells it once, with a
+// hint, and again once datagrams are taken; the summary counts the reports. Other failures cost that
+// entry only.
+TEST(NetworkOutputs, NothingListens) {
+    modulerun::RunSetup setup;
+    setup.script = [] {
+        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network",
+                                 "udp:127.0.0.9:9,gdl90:127.0.0.3,udp:127.0.0.5:10110");
+        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "Yes");
+        standin::S().refusing = {"127.0.0.9:9", "127.0.0.3:4000"};
+        standin::S().unreachable = {"127.0.0.5:10110"};
+    };
+    const modulerun::Outcome out = modulerun::Simulate(setup, 4000, [](DWORD tick) {
+        if (tick == 2000) {
+            standin::S().refusing = {"127.0.0.3:4000"}; // the app comes to the front
+        }
+    });
+    size_t refused = 0;
+    for (const standin::Datagram& d : DatagramsTo("127.0.0.9:9")) {
+        refused += d.at < 2000 ? 1 : 0;
+    }
+    EXPECT_EQ(DatagramsTo("127.0.0.9:9").size(), out.texts.size()) << "each report is read before a send";
+    const std::string& log = standin::S().logText;
+    const std::vector<std::string> lines = {
+        "network udp 127.0.0.9:9: first text sent",
+        "network udp: nothing listens at 127.0.0.9:9: is the app open and in front?",
+        "network udp: 127.0.0.9:9 takes datagrams again",
+        "summary: network udp 127.0.0.9:9: " + std::to_string(out.texts.size()) + " datagrams, ",
+        " 0 failed, " + std::to_string(refused) + " refused",
+        "summary: network udp 127.0.0.5:10110: 0 datagrams, 0 bytes, " + std::to_string(out.texts.size()) +
+            " failed, 0 refused"};
+    size_t at = 0;
+    for (const std::string& line : lines) {
+        at = log.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << "\n" << log;
+    }
+    EXPECT_EQ(log.find("nothing listens at 127.0.0.9:9", log.find("nothing listens at 127.0.0.9:9") + 1),
+              std::string::npos)
+        << "told once";
+    EXPECT_NE(log.find("network gdl90: nothing listens at 127.0.0.3:4000"), std::string::npos);
+    EXPECT_EQ(log.find("127.0.0.3:4000 takes datagrams again"), std::string::npos);
+}
+
+// gdl90:auto: each tablet that announces itself from a nearby address gets the GDL 90 feed at the port it
+// names, up to eight, follows a change of port, and is forgotten 15 s after its last announcement; what is
+// too long, from afar or not ForeFlight's is ignored and counted, once in the log.
+TEST(Discovery, TabletsFoundMovedAndForgotten) {
+    const std::string good = R"({"App":"ForeFlight","GDL90":{"port":4000}})",
+                      moved = R"({"App":"ForeFlight","GDL90":{"port":4001}})";
+    std::vector<standin::Incoming> incoming = {
+        {5000, "8.8.8.8:63093", good},
+        {5000, "10.0.0.1:1", R"({"App":"Garmin Pilot","GDL90":{"port":4000}})"},
+        {5000, "10.0.0.1:1", "{\"App\":\"ForeFlight\""},
+        {5000, "10.0.0.1:1", R"({"App":"ForeFlight","GDL90":{"port":0}})"},
+        {5000, "10.0.0.1:1", std::string(kAnnouncementMaxBytes + 1, ' ')}, // cut to the buffer, as Linux does
+        {5000, "10.0.0.1:1", std::string(kAnnouncementMaxBytes + 2, ' ')}, // refused, as Windows does
+        {5000, "192.168.1.23:63093", good},
+        {6000, "192.168.1.23:63093", moved}, // another listener's port: never read
+        {5000, "172.32.0.1:1", good, 3000},  // just outside the private 172.16/12
+        {5000, "192.168.9.9:1", good, 3000}, // a ninth tablet
+    };
+    for (DWORD at = 1000; at <= 10000; at += at == 1000 ? 4000 : 5000) {
+        incoming.push_back({5000, "192.168.1.23:63093", moved, at});
+    }
+    for (const char* nearby : {"172.16.0.1", "172.31.255.254", "169.254.1.1", "10.1.1.1", "127.0.0.5",
+                               "192.168.0.1", "192.168.2.2"}) {
+        incoming.push_back({5000, std::string(nearby) + ":1", good, 2000});
+    }
+    modulerun::RunSetup setup = FeedRun("2000", 2, "gdl90:auto:5000");
+    setup.script = [&setup, incoming] {
+        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network", "gdl90:auto:5000");
+        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "Yes");
+        standin::S().incoming = incoming;
+    };
+    modulerun::Simulate(setup, 30000);
+    EXPECT_EQ(Gdl90Ticks("192.168.1.23:4000", 0), std::vector<DWORD>({50})) << "found at once, then moved";
+    std::vector<DWORD> heartbeats = EveryNthStep(10, 250);
+    heartbeats.erase(heartbeats.begin());
+    EXPECT_EQ(Gdl90Ticks("192.168.1.23:4001", 0), heartbeats) << "from 1 s to 15 s after the last, at 10 s";
+    heartbeats = EveryNthStep(10, 170);
+    heartbeats.erase(heartbeats.begin(), heartbeats.begin() + 2);
+    for (const char* nearby : {"172.16.0.1", "172.31.255.254", "169.254.1.1", "10.1.1.1", "127.0.0.5",
+                               "192.168.0.1", "192.168.2.2"}) {
+        EXPECT_EQ(Gdl90Ticks(std::string(nearby) + ":4000", 0), heartbeats) << nearby;
+    }
+    for (const char* ignored : {"8.8.8.8:4000", "172.32.0.1:4000", "192.168.9.9:4000", "10.0.0.1:4000"}) {
+        EXPECT_TRUE(DatagramsTo(ignored).empty()) << ignored;
+    }
+    const std::string& log = standin::S().logText;
+    size_t at = 0;
+    for (const char* line :
+         {"network gdl90 auto:5000: listening for ForeFlight's announcements",
+          "network gdl90 auto:5000: an announcement from 8.8.8.8:63093 ignored: not from a private, "
+          "link-local or "
+          "loopback address; later ones are only counted",
+          "an announcement from 10.0.0.1:1 ignored: not from ForeFlight",
+          "an announcement from 10.0.0.1:1 ignored: not a JSON object",
+          "an announcement from 10.0.0.1:1 ignored: no GDL 90 port 1 to 65535 in it",
+          "an announcement from 10.0.0.1:1 ignored: longer than 1024 bytes",
+          "network: ForeFlight at 192.168.1.23 asks for GDL 90 on port 4000",
+          "network: ForeFlight at 192.168.1.23 now asks for GDL 90 on port 4001",
+          "network: ForeFlight at 192.168.9.9 ignored: 8 tablets get the feed already",
+          "network: ForeFlight at 192.168.1.23 forgotten: no announcement for 15 s",
+          "summary: network gdl90 auto:5000: 19 announcements, 7 ignored; 8 tablets found, 1 turned away"}) {
+        const size_t found = log.find(line, at);
+        ASSERT_NE(found, std::string::npos) << line << "\n" << log;
+        at = found;
+    }
+    EXPECT_EQ(log.find("longer than 1024 bytes", log.find("longer than 1024 bytes") + 1), std::string::npos)
+        << "each reason once";
 }
 
 } // namespace

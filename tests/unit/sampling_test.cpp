@@ -15,7 +15,6 @@
 #include "sampling/fix.h"
 #include "sampling/requests.h"
 #include "sampling/snapshot.h"
-#include "settings/network_settings.h"
 #include "settings/settings.h"
 #include "win32_standin.h"
 
@@ -60,16 +59,20 @@ TEST_F(FixTest, PositionFields) {
     const struct {
         double latitude, longitude;
         bool sixDecimals;
-        const char* fields; // hemisphere, degrees, minutes, fraction of latitude, then of longitude
+        // Hemisphere, degrees, minutes, fraction of latitude, then of longitude; then, for a position on the
+        // globe, both in signed degrees for the network formats (south and west negative).
+        const char* fields;
     } cases[] = {
-        {0, 0, true, "N 0 0 0 E 0 0 0"},
-        {2400420, 0, true, "N 21 35 999999 E 0 0 0"}, // multiplied by 90 first: not 21 36 000000
-        {200035, 0, true, "N 1 47 999999 E 0 0 0"},   // and then by the inverse: not 1 48 000000
-        {5000875, -140737488355328.0, true, "N 45 0 0 E 180 0 0"},
-        {5000875, 140737488355328.0, false, "N 45 0 0 E 180 0 0"},
-        {-5348001, -70368744177664.0, true, "S 48 7 415242 W 90 0 0"},
-        {5348001, 9001000000000.0, false, "N 48 7 4152 E 11 30 7242"},
-        {10001750, -9001000000000.0, true, "N 90 0 0 W 11 30 724277"},
+        {0, 0, true, "N 0 0 0 E 0 0 0 0.000000 0.000000"},
+        {2400420, 0, true,
+         "N 21 35 999999 E 0 0 0 21.600000 0.000000"}, // multiplied by 90 first: not 21 36 000000
+        {200035, 0, true,
+         "N 1 47 999999 E 0 0 0 1.800000 0.000000"}, // and then by the inverse: not 1 48 000000
+        {5000875, -140737488355328.0, true, "N 45 0 0 E 180 0 0 45.000000 180.000000"},
+        {5000875, 140737488355328.0, false, "N 45 0 0 E 180 0 0 45.000000 180.000000"},
+        {-5348001, -70368744177664.0, true, "S 48 7 415242 W 90 0 0 -48.123587 -90.000000"},
+        {5348001, 9001000000000.0, false, "N 48 7 4152 E 11 30 7242 48.123587 11.512071"},
+        {10001750, -9001000000000.0, true, "N 90 0 0 W 11 30 724277 90.000000 -11.512071"},
         {1e300, 1e300, false, "N 2147483647 2147483647 2147483647 W -2147483648 -2147483648 -2147483648"},
     };
     for (const auto& c : cases) {
@@ -78,10 +81,14 @@ TEST_F(FixTest, PositionFields) {
         Set(kLongitude, c.longitude);
         ASSERT_TRUE(ConvertFlightState(0));
         const NavSnapshot& s = navSnapshot;
-        char fields[128];
-        std::snprintf(fields, sizeof fields, "%c %d %d %d %c %d %d %d", s.latHemisphere, s.latDegrees,
-                      s.latMinutes, s.latMinuteFraction, s.lonHemisphere, s.lonDegrees, s.lonMinutes,
-                      s.lonMinuteFraction);
+        char fields[160];
+        const int length = std::snprintf(fields, sizeof fields, "%c %d %d %d %c %d %d %d", s.latHemisphere,
+                                         s.latDegrees, s.latMinutes, s.latMinuteFraction, s.lonHemisphere,
+                                         s.lonDegrees, s.lonMinutes, s.lonMinuteFraction);
+        if (std::fabs(c.latitude) <= 10001750) {
+            std::snprintf(fields + length, sizeof fields - static_cast<size_t>(length), " %.6f %.6f",
+                          s.latitudeDegrees, s.longitudeDegrees);
+        }
         EXPECT_STREQ(fields, c.fields) << c.latitude << " " << c.longitude;
     }
 }
@@ -171,52 +178,48 @@ TEST_F(FixTest, AttitudeOnlyOnNewerHosts) {
 }
 
 // A value that is not a number drops the sample when the position, clock, speed or tracks depend on it, or
-// when a selected output prints it; otherwise it is taken as 0.
+// when a selected record of the line prints it; otherwise it is kept as NaN, for the network records' "no
+// data".
 TEST_F(FixTest, NonFiniteValuesDropTheSampleOnlyWhenNeeded) {
     const double nan = std::nan(""), infinity = std::numeric_limits<double>::infinity();
-    constexpr int kNone = -1;
     const struct {
         int32_t generation;
         RequestRole role;
         double value, windSpeed;
         uint32_t speedWord;
         SentenceMask mask;
-        int network; // kind of the one network entry, or kNone
         bool accepted;
+        double NavSnapshot::*keptAsNaN = nullptr; // for the network records' "no data"
     } cases[] = {
-        {0, kLatitude, nan, 0, 0, kSentenceGll, kNone, false},
-        {0, kTrueHeading, infinity, 0, 0, kSentenceGll, kNone, false},
-        {0, kClockSecond, nan, 0, 0, kSentenceGll, kNone, false},
-        {0, kMagneticVariation, nan, 0, 0, kSentenceGll, kNone, false},
-        {0, kAltitude, -infinity, 0, 0, kSentenceRmc, kNone, true},
-        {0, kAltitude, -infinity, 0, 0, kSentenceGga, kNone, false},
-        {0, kAltitude, nan, 0, 0, kSentenceRmc, kNetworkXgps, false},
-        {0, kClockDayOfYear, nan, 0, 0, kSentenceGga, kNone, true},
-        {0, kClockYear, nan, 0, 0, kSentenceRmc, kNone, false},
-        {0, kAirspeed, nan, 0, 0, kSentenceRmc, kNone, true}, // kept every RMC from going out
-        {1, kAirspeed, nan, 0, 0, kSentenceRpy, kNone, false},
-        {0, kVerticalSpeed, infinity, 0, 0, kSentenceRmc, kNetworkGdl90, false},
-        {0, kSpare40, nan, 0, 0, 0xEFF, kNone, true},
-        {0, kAttitudeA, nan, 0, 0, kSentenceRpy, kNone, true}, // not read on generation 0
-        {1, kAttitudeA, nan, 0, 0, kSentenceRpy, kNone, false},
-        {1, kBankAngle, nan, 0, 0, kSentenceRmc, kNone, true},
-        {1, kBankAngle, nan, 0, 0, kSentenceRmc, kNetworkXgps, false},
-        {0, kWindDirection, nan, 0, 0, kSentenceRmc, kNone, true},
-        {0, kWindDirection, nan, 0, kHundredKnots, kSentenceRmc, kNone, false},
-        {1, kMagneticTrack, nan, 5, 0, kSentenceRmc, kNone, true},
-        {2, kMagneticTrack, nan, 1, 0, kSentenceRmc, kNone, true},
-        {2, kMagneticTrack, nan, 5, 0, kSentenceRmc, kNone, false},
+        {0, kLatitude, nan, 0, 0, kSentenceGll, false},
+        {0, kTrueHeading, infinity, 0, 0, kSentenceGll, false},
+        {0, kClockSecond, nan, 0, 0, kSentenceGll, false},
+        {0, kMagneticVariation, nan, 0, 0, kSentenceGll, false},
+        {0, kAltitude, -infinity, 0, 0, kSentenceRmc, true, &NavSnapshot::altitudeMetres},
+        {0, kAltitude, -infinity, 0, 0, kSentenceGga, false},
+        {0, kClockDayOfYear, nan, 0, 0, kSentenceGga, true},
+        {0, kClockYear, nan, 0, 0, kSentenceRmc, false},
+        {0, kAirspeed, nan, 0, 0, kSentenceRmc, true,
+         &NavSnapshot::airspeedValue}, // kept every RMC from going out
+        {1, kAirspeed, nan, 0, 0, kSentenceRpy, false},
+        {0, kVerticalSpeed, infinity, 0, 0, kSentenceRmc, true, &NavSnapshot::verticalSpeedFpm},
+        {0, kSpare40, nan, 0, 0, 0x7EFF, true},
+        {0, kAttitudeA, nan, 0, 0, kSentenceRpy, true}, // not read on generation 0
+        {1, kAttitudeA, nan, 0, 0, kSentenceRpy, false},
+        {1, kBankAngle, nan, 0, 0, kSentenceRmc, true, &NavSnapshot::bankDegrees},
+        {1, kPitchAngle, nan, 0, 0, kSentenceRpy, false},
+        {0, kWindDirection, nan, 0, 0, kSentenceRmc, true},
+        {0, kWindDirection, nan, 0, kHundredKnots, kSentenceRmc, false},
+        {1, kMagneticTrack, nan, 5, 0, kSentenceRmc, true},
+        {2, kMagneticTrack, nan, 1, 0, kSentenceRmc, true},
+        {2, kMagneticTrack, nan, 5, 0, kSentenceRmc, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("role " + std::to_string(c.role) + " generation " + std::to_string(c.generation) +
-                     " mask " + std::to_string(c.mask) + " network " + std::to_string(c.network));
+                     " mask " + std::to_string(c.mask));
         standin::Reset();
         HostGeneration = c.generation;
         sentenceMask = c.mask;
-        if (c.network != kNone) {
-            networkEntries[0] = NetworkEntry{c.network, 0x7F000001, 4000};
-            networkEntryCount = 1;
-        }
         for (int role = 0; role < kRequestCount; ++role) {
             Set(static_cast<RequestRole>(role), 7.0);
         }
@@ -227,8 +230,8 @@ TEST_F(FixTest, NonFiniteValuesDropTheSampleOnlyWhenNeeded) {
         EXPECT_EQ(ConvertFlightState(c.speedWord), c.accepted);
         EXPECT_EQ(navSnapshot.timeSeconds, c.accepted ? 42 : 17);
         EXPECT_EQ(navSnapshot.latHemisphere, c.accepted ? 'N' : '\0');
-        if (c.accepted && c.role == kAirspeed) {
-            EXPECT_EQ(navSnapshot.airspeedValue, 0.0);
+        if (c.keptAsNaN != nullptr) {
+            EXPECT_TRUE(std::isnan(navSnapshot.*c.keptAsNaN));
         }
     }
 }

@@ -1,0 +1,236 @@
+// ForeFlight's discovery. While in front, the app broadcasts a small JSON datagram every 5 s to port 63093,
+// naming the port it takes GDL 90 at; iOS cannot rely on receiving broadcasts, so the feed goes unicast to
+// the announcing address. Only private, link-local and loopback sources are taken: a tablet on the same
+// network has such an address, and nothing from outside may make the module send somewhere.
+#include "transport/discovery.h"
+
+#include <cstdio>
+
+#include "log/log.h"
+#include "transport/announcement.h"
+#include "transport/datagram.h"
+
+namespace {
+
+enum IgnoreReason { kTooLong, kForeignSource, kMalformed, kOtherApp, kNoPort, kReasonCount };
+const char* const kReasonTexts[kReasonCount] = {
+    "longer than 1024 bytes",
+    "not from a private, link-local or loopback address",
+    "not a JSON object",
+    "not from ForeFlight",
+    "no GDL 90 port 1 to 65535 in it",
+};
+
+struct Listener {
+    SOCKET socket;          // INVALID_SOCKET: no gdl90:auto entry here, or it could not listen
+    char label[kLabelSize]; // "gdl90 auto:63093"
+    uint32_t announcements; // datagrams read
+    uint32_t ignored;
+    uint32_t reasonsLogged; // one bit per IgnoreReason: logged once, then only counted
+};
+
+struct Tablet {
+    Destination out;  // out.socket INVALID_SOCKET: a free slot
+    uint32_t address; // host byte order
+    DWORD lastHeard;  // tick of its last announcement
+};
+
+// Written at start-up and shut-down on the host's thread, used by the output thread in between.
+Listener listeners[kMaxNetworkEntries];
+// Output thread only, but for shut-down.
+Tablet tablets[kMaxTablets];
+uint32_t tabletsFound = 0;
+uint32_t tabletsTurnedAway = 0; // announcements of a ninth tablet
+char announcement[kAnnouncementMaxBytes + 1];
+
+// 127/8 loopback, 10/8, 172.16/12 and 192.168/16 private, 169.254/16 link-local.
+bool NearbySource(uint32_t address) {
+    return address >> 24 == 127 || address >> 24 == 10 || address >> 20 == 0xAC1 || address >> 16 == 0xC0A8 ||
+           address >> 16 == 0xA9FE;
+}
+
+void FormatHost(char* out, size_t size, uint32_t address) {
+    std::snprintf(out, size, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF, address >> 8 & 0xFF,
+                  address & 0xFF);
+}
+
+void Ignore(Listener* listener, const sockaddr_in& from, IgnoreReason reason) {
+    listener->ignored++;
+    if ((listener->reasonsLogged & 1u << reason) == 0) {
+        listener->reasonsLogged |= 1u << reason;
+        char source[24];
+        FormatAddress(source, sizeof source, from);
+        LogLine("network %s: an announcement from %s ignored: %s; later ones are only counted",
+                listener->label, source, kReasonTexts[reason]);
+    }
+}
+
+// A ForeFlight announcement from `address`: the tablet is found, keeps its place, or has moved its port.
+void Heard(uint32_t address, uint16_t port, DWORD tick) {
+    char host[16];
+    FormatHost(host, sizeof host, address);
+    Tablet* slot = nullptr;
+    for (Tablet& tablet : tablets) {
+        if (tablet.out.socket == INVALID_SOCKET) {
+            slot = slot != nullptr ? slot : &tablet;
+        } else if (tablet.address == address) {
+            tablet.lastHeard = tick;
+            if (NetworkOrder16(tablet.out.address.sin_port) != port) {
+                RetargetDestination(&tablet.out, port);
+                LogLine("network: ForeFlight at %s now asks for GDL 90 on port %u", host,
+                        static_cast<unsigned>(port));
+            }
+            return;
+        }
+    }
+    if (slot == nullptr) {
+        if (tabletsTurnedAway++ == 0) {
+            LogLine("network: ForeFlight at %s ignored: %d tablets get the feed already; later ones are only "
+                    "counted",
+                    host, static_cast<int>(kMaxTablets));
+        }
+        return;
+    }
+    if (!OpenDestination(&slot->out, "gdl90", address, port)) {
+        return;
+    }
+    slot->address = address;
+    slot->lastHeard = tick;
+    tabletsFound++;
+    LogLine("network: ForeFlight at %s asks for GDL 90 on port %u", host, static_cast<unsigned>(port));
+}
+
+// Reads at most kAnnouncementsPerStep datagrams, so that a flood cannot hold the output thread.
+void ReadAnnouncements(Listener* listener, DWORD tick) {
+    for (int32_t read = 0; read < kAnnouncementsPerStep; ++read) {
+        sockaddr_in from = {};
+        int fromLength = sizeof from;
+        const int length = recvfrom(listener->socket, announcement, sizeof announcement, 0,
+                                    reinterpret_cast<sockaddr*>(&from), &fromLength);
+        // Windows refuses a datagram longer than the buffer; elsewhere it comes cut to the buffer's size.
+        const bool tooLong =
+            length == SOCKET_ERROR ? WSAGetLastError() == WSAEMSGSIZE : length > kAnnouncementMaxBytes;
+        if (length == SOCKET_ERROR && !tooLong) {
+            return; // nothing waiting, or a failure tried again next step
+        }
+        listener->announcements++;
+        const uint32_t source = NetworkOrder32(static_cast<uint32_t>(from.sin_addr.s_addr));
+        uint16_t port = 0;
+        if (tooLong) {
+            Ignore(listener, from, kTooLong);
+            continue;
+        }
+        if (!NearbySource(source)) {
+            Ignore(listener, from, kForeignSource);
+            continue;
+        }
+        switch (ParseAnnouncement(announcement, length, &port)) {
+        case kAnnouncementForeFlight:
+            Heard(source, port, tick);
+            break;
+        case kAnnouncementMalformed:
+            Ignore(listener, from, kMalformed);
+            break;
+        case kAnnouncementOtherApp:
+            Ignore(listener, from, kOtherApp);
+            break;
+        case kAnnouncementNoPort:
+            Ignore(listener, from, kNoPort);
+            break;
+        }
+    }
+}
+
+} // namespace
+
+void ResetDiscovery(void) {
+    for (Listener& listener : listeners) {
+        listener = Listener{INVALID_SOCKET, "", 0, 0, 0};
+    }
+    for (Tablet& tablet : tablets) {
+        tablet.out.socket = INVALID_SOCKET;
+    }
+    tabletsFound = 0;
+    tabletsTurnedAway = 0;
+}
+
+bool OpenDiscovery(const NetworkEntry& entry, int32_t index) {
+    Listener* listener = &listeners[index];
+    std::snprintf(listener->label, kLabelSize, "gdl90 auto:%u", static_cast<unsigned>(entry.port));
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) {
+        LogLine("network %s: no socket: %s", listener->label,
+                ErrorText(static_cast<DWORD>(WSAGetLastError())));
+        return false;
+    }
+    u_long nonBlocking = 1;
+    const BOOL on = TRUE;
+    const sockaddr_in address = SocketAddress(entry.address, entry.port);
+    // Other programs on this computer may wait for the same broadcasts: share the port with them.
+    if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
+        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) != 0 ||
+        bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        LogLine("network %s: cannot listen: %s", listener->label,
+                ErrorText(static_cast<DWORD>(WSAGetLastError())));
+        closesocket(s);
+        return false;
+    }
+    listener->socket = s;
+    LogLine("network %s: listening for ForeFlight's announcements", listener->label);
+    return true;
+}
+
+void CloseDiscovery(void) {
+    for (Listener& listener : listeners) {
+        if (listener.socket != INVALID_SOCKET) {
+            closesocket(listener.socket);
+            listener.socket = INVALID_SOCKET;
+        }
+    }
+    for (Tablet& tablet : tablets) {
+        CloseDestination(&tablet.out);
+    }
+}
+
+void PollDiscovery(DWORD tick) {
+    for (Listener& listener : listeners) {
+        if (listener.socket != INVALID_SOCKET) {
+            ReadAnnouncements(&listener, tick);
+        }
+    }
+    for (Tablet& tablet : tablets) {
+        if (tablet.out.socket == INVALID_SOCKET) {
+            continue;
+        }
+        PollDestination(&tablet.out);
+        if (tick - tablet.lastHeard >= kTabletSilenceMs) {
+            char host[16];
+            FormatHost(host, sizeof host, tablet.address);
+            LogLine("network: ForeFlight at %s forgotten: no announcement for %u s", host,
+                    static_cast<unsigned>(kTabletSilenceMs / 1000));
+            LogDestinationSummary(tablet.out);
+            CloseDestination(&tablet.out);
+        }
+    }
+}
+
+void SendToTablets(const char* data, int32_t length) {
+    for (Tablet& tablet : tablets) {
+        SendToDestination(&tablet.out, data, length);
+    }
+}
+
+void LogDiscoverySummary(void) {
+    for (const Listener& listener : listeners) {
+        if (listener.label[0] != '\0') {
+            LogLine("summary: network %s: %u announcements, %u ignored; %u tablets found, %u turned away",
+                    listener.label, listener.announcements, listener.ignored, tabletsFound,
+                    tabletsTurnedAway);
+        }
+    }
+    for (const Tablet& tablet : tablets) {
+        if (tablet.out.socket != INVALID_SOCKET) {
+            LogDestinationSummary(tablet.out);
+        }
+    }
+}
