@@ -1,15 +1,17 @@
 // {"App":"ForeFlight","GDL90":{"port":4000}}
 // The announcement is read as JSON: later versions may add fields, in any order and with any spacing, so
 // every value is walked over by the grammar, while only the outer object's "App" and "GDL90" and the
-// latter's "port" are looked at. Strings are compared as raw bytes, escapes unresolved; the last of a
-// repeated key counts.
+// latter's "port" are looked at. Strings are compared as raw bytes, escapes unresolved, and bytes from 0x80
+// up pass unchecked (nothing here reads text beyond ASCII); the last of a repeated key counts.
 #include "transport/announcement.h"
 
 #include <cstring>
 
 namespace {
 
-constexpr int32_t kMaxDepth = 16;    // objects and arrays inside one another, the outer object included
+// Objects and arrays inside one another, the outer object included: bounds the recursion, far above the
+// announcement's own 2.
+constexpr int32_t kMaxDepth = 16;
 constexpr uint32_t kMaxPort = 65535; // a UDP port number
 const char kForeFlight[] = "ForeFlight";
 
