@@ -45,6 +45,7 @@ const char kUsage[] =
     "                   (default: the route's)\n"
     "  --log FILE       JSON-lines log: what was served at each sample, relay texts, lifecycle events\n"
     "  --echo           print every text the relay receives\n"
+    "  --version        this program's version\n"
     "  --help           this text\n"
     "\n"
     "Route file lines: \"wp LAT LON ALT_FT KTAS\" (two or more, flown in a loop), \"wind FROM_DEG KT\",\n"
@@ -116,6 +117,10 @@ int ParseOptions(int argc, char** argv) {
         bool valid = true;
         if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (std::strcmp(option, "--version") == 0) {
+            // WAYPOST_VERSION: the version text CMake computes for the whole tree, the module's too.
+            std::printf("waypost-host %s\n", WAYPOST_VERSION);
             std::exit(0);
         } else if (std::strcmp(option, "--no-window") == 0) {
             options.window = false;
