@@ -2,11 +2,12 @@
 """Builds the players' zip: Waypost-VERSION/ holding the module, the stand-in host, the annotated settings
 file and the players' guide (as Markdown, and as a CR LF text file for Notepad).
 
-  package.py --build DIR --version TEXT --out ZIP
+  package.py --build DIR --version VERSION --out ZIP
 
-DIR is a build tree of the mingw preset (Waypost.dll and tools/waypost-host.exe). The zip is the same
-bytes for the same inputs: entries in name order, one fixed time stamp (SOURCE_DATE_EPOCH when set, else
-1980-01-01 00:00), fixed permissions. Python 3 standard library only.
+DIR is a build tree of the mingw preset (Waypost.dll and tools/waypost-host.exe); VERSION is the project's
+version (1.1.0), which names the top folder. The zip is the same bytes for the same inputs: entries in name
+order, one fixed time stamp (SOURCE_DATE_EPOCH when set, else 1980-01-01 00:00), fixed permissions. Python 3
+standard library only.
 """
 
 import argparse
@@ -59,7 +60,7 @@ def stamp():
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", required=True, help="mingw build tree")
-    parser.add_argument("--version", required=True, help="version text (git describe)")
+    parser.add_argument("--version", required=True, help="the project's version, as 1.1.0")
     parser.add_argument("--out", required=True, help="zip to write")
     arguments = parser.parse_args()
 

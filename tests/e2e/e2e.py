@@ -4,13 +4,14 @@
   e2e.py run --out DIR --host waypost-host.exe --dll Waypost.dll --zip Waypost-VERSION-win32.zip
       runs every scenario side by side (one 25 s start delay for all) and keeps each one's console, host log,
       settings file, module log and captures under DIR/<scenario>/; one runs the players' zip unpacked
-  e2e.py check GROUP --out DIR --replay replay.exe
+  e2e.py check GROUP --out DIR --replay replay.exe --zip ZIP --version TEXT --version-numbers A,B,C,D
       checks what the run left: relay (every text the relay received, byte for byte against the module's
       composition of the values served), serial (line settings, the byte stream, gpsdecode's fixes against
       the aircraft's true position), lifecycle (generations, hook services, registrations, missing services,
       failed start-up, early shut-down, settings write-back), network (gpsd over UDP and TCP, the EFB text and GDL 90 decoded from the public formats against the
       aircraft, several TCP clients, the serial line beside them), log (the module's log lines), package
-      (the zip's files, and its host and module run as a player gets them)
+      (the zip's files, the version its folder, module, host and log carry, and its host and module run as a
+      player gets them)
 """
 
 import argparse
@@ -19,6 +20,7 @@ import os
 import re
 import shutil
 import socket
+import struct
 import subprocess
 import sys
 import threading
@@ -576,15 +578,28 @@ def check_log(out):
     return checks.report()
 
 
-def check_package(out, zip_path):
-    """The zip holds the five files a player needs, the texts with CR LF line ends; its host and module,
-    unpacked, run a clean relay run, keep the settings file's comments and log beside the module."""
+def check_package(out, zip_path, version, numbers):
+    """The zip holds the files a player needs under Waypost-<project version>/, the texts with CR LF line
+    ends; its module's version resource, its host's --version and its module's log carry the build's version
+    text (numbers: the resource's four, comma-separated); unpacked, its host and module run a clean relay run,
+    keep the settings file's comments and log beside the module."""
     checks = Checks("package")
     with zipfile.ZipFile(zip_path) as archive:
         names = sorted(archive.namelist())
         top = names[0].split("/")[0]
+        checks.expect(top == "Waypost-" + version.split("+")[0], "top folder %s for version %s" % (top, version))
         checks.expect(names == ["%s/%s" % (top, name) for name in PACKAGE_FILES], "zip holds %s" % names)
         texts = {name: archive.read("%s/%s" % (top, name)) for name in ("Waypost.ini", "GUIDE.txt")}
+        dll = archive.read("%s/Waypost.dll" % top)
+    # The resource's fixed part: its signature, the layout's version, then FILEVERSION and PRODUCTVERSION as
+    # two 32-bit words each, each word two of the four numbers.
+    major, minor, patch, build = (int(number) for number in numbers.split(","))
+    fixed = dll.find(struct.pack("<I", 0xFEEF04BD))
+    words = struct.unpack_from("<4I", dll, fixed + 8) if fixed >= 0 else None
+    checks.expect(words == (major << 16 | minor, patch << 16 | build) * 2,
+                  "version resource words %s, expected the numbers %s" % (words, numbers))
+    checks.expect(dll.count((version + "\0").encode("utf-16-le")) == 2,
+                  "FileVersion and ProductVersion are not %s" % version)
     for name, text in texts.items():
         checks.expect(text.count(b"\n") > 20 and text.count(b"\n") == text.count(b"\r\n"),
                       "%s has lines that do not end in CR LF" % name)
@@ -593,6 +608,13 @@ def check_package(out, zip_path):
     relay = [record["text"] for record in scenario.of("relay")]
     checks.expect(len(relay) >= 3 and all(text.startswith("$GPRMC,") for text in relay), "relay texts %s" % relay)
     module = os.path.join(scenario.folder, top)
+    shown = subprocess.run([run.WINE_RUN, os.path.join(module, "waypost-host.exe"), "--version"],
+                           capture_output=True, text=True, timeout=120)
+    checks.expect(shown.returncode == 0 and shown.stdout == "waypost-host %s\n" % version,
+                  "waypost-host --version: status %d, %r" % (shown.returncode, shown.stdout))
+    first = scenario.module_log(module).split("\r\n")[0]
+    checks.expect(re.match(r" *\d+\.\d{3} Waypost %s, settings " % re.escape(version), first) is not None,
+                  "the module's log begins %r" % first)
     comments = [line for line in texts["Waypost.ini"].decode("ascii").split("\r\n") if line.startswith(";")]
     checks.expect([line.rstrip("\r\n") for line in open(os.path.join(module, "Waypost.ini")) if line.startswith(";")]
                   == comments, "the settings file lost its comments")
@@ -613,6 +635,8 @@ def main():
     check_parser.add_argument("--out", required=True)
     check_parser.add_argument("--replay")
     check_parser.add_argument("--zip")
+    check_parser.add_argument("--version", help="the build's version text")
+    check_parser.add_argument("--version-numbers", help="the version resource's four numbers, as 1,1,0,70")
     arguments = parser.parse_args()
     if arguments.command == "run":
         return command_run(arguments)
@@ -623,7 +647,7 @@ def main():
     checks = {"relay": lambda: check_relay(out, arguments.replay), "serial": lambda: check_serial(out, arguments.replay),
               "lifecycle": lambda: check_lifecycle(out),
               "network": lambda: check_network(out), "log": lambda: check_log(out),
-              "package": lambda: check_package(out, arguments.zip)}
+              "package": lambda: check_package(out, arguments.zip, arguments.version, arguments.version_numbers)}
     return checks[arguments.group]()
 
 
