@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Builds the players' zip: Waypost-VERSION/ holding the module, the stand-in host, the annotated settings
-file and the players' guide (as Markdown, and as a CR LF text file for Notepad).
+file, the players' guide (as Markdown, and as a CR LF text file for Notepad), the changelog and the license
+(CR LF too).
 
   package.py --build DIR --version VERSION --out ZIP
 
@@ -33,9 +34,11 @@ def read(path):
 
 def contents(build):
     """The zip's files: name inside the top folder -> bytes."""
-    guide = read(os.path.join(PACKAGING, "GUIDE.md"))
-    settings = read(os.path.join(PACKAGING, "Waypost.ini"))
-    for name, text in (("GUIDE.md", guide), ("Waypost.ini", settings)):
+    texts = {"GUIDE.md": read(os.path.join(PACKAGING, "GUIDE.md")),
+             "Waypost.ini": read(os.path.join(PACKAGING, "Waypost.ini")),
+             "CHANGELOG.md": read(os.path.join(ROOT, "CHANGELOG.md")),
+             "LICENSE": read(os.path.join(ROOT, "LICENSE"))}
+    for name, text in texts.items():
         try:
             text.decode("ascii")
         except UnicodeDecodeError as error:
@@ -44,9 +47,11 @@ def contents(build):
     return {
         "Waypost.dll": read(os.path.join(build, "Waypost.dll")),
         "waypost-host.exe": read(os.path.join(build, "tools", "waypost-host.exe")),
-        "Waypost.ini": crlf(settings),
-        "GUIDE.md": guide,
-        "GUIDE.txt": crlf(guide),
+        "Waypost.ini": crlf(texts["Waypost.ini"]),
+        "GUIDE.md": texts["GUIDE.md"],
+        "GUIDE.txt": crlf(texts["GUIDE.md"]),
+        "CHANGELOG.md": crlf(texts["CHANGELOG.md"]),
+        "LICENSE": crlf(texts["LICENSE"]),
     }
 
 

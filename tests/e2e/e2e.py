@@ -82,7 +82,7 @@ SCENARIOS = {
     # The players' zip: its own settings file, with these keys changed, and its host beside its module.
     "package": dict(settings=[("Port", "NetHub"), ("Interval", "1000"), ("Log", "Yes")], options=[], run=32),
 }
-PACKAGE_FILES = ["GUIDE.md", "GUIDE.txt", "Waypost.dll", "Waypost.ini", "waypost-host.exe"]
+PACKAGE_FILES = ["CHANGELOG.md", "GUIDE.md", "GUIDE.txt", "LICENSE", "Waypost.dll", "Waypost.ini", "waypost-host.exe"]
 
 GENERATION_OF_TITLE = {"98": 0, "2000": 0, "2002": 1, "2004": 2, "none": 2}
 TCP_READERS = 3
@@ -589,7 +589,8 @@ def check_package(out, zip_path, version, numbers):
         top = names[0].split("/")[0]
         checks.expect(top == "Waypost-" + version.split("+")[0], "top folder %s for version %s" % (top, version))
         checks.expect(names == ["%s/%s" % (top, name) for name in PACKAGE_FILES], "zip holds %s" % names)
-        texts = {name: archive.read("%s/%s" % (top, name)) for name in ("Waypost.ini", "GUIDE.txt")}
+        texts = {name: archive.read("%s/%s" % (top, name))
+                 for name in ("Waypost.ini", "GUIDE.txt", "CHANGELOG.md", "LICENSE")}
         dll = archive.read("%s/Waypost.dll" % top)
     # The resource's fixed part: its signature, the layout's version, then FILEVERSION and PRODUCTVERSION as
     # two 32-bit words each, each word two of the four numbers.
