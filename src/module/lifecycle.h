@@ -8,7 +8,7 @@
 
 constexpr UINT kStartDelayMs = 25000;    // the host needs this long before its services may be used
 constexpr DWORD kThreadEndWaitMs = 1000; // shut-down's wait for the output thread's last instructions
-extern const char kModuleVersion[];      // from git describe at build time
+extern const char kModuleVersion[];      // the project version and commit, from the build
 
 // The INI file beside the library; written by ModuleInit, read by LoadSettings.
 extern char settingsPath[MAX_PATH];

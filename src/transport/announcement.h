@@ -4,8 +4,6 @@
 
 #include <cstdint>
 
-constexpr uint16_t kAnnouncementPort = 63093; // UDP, where the app broadcasts
-
 enum AnnouncementVerdict {
     kAnnouncementForeFlight, // a ForeFlight announcement with a GDL 90 port
     kAnnouncementMalformed,  // not one JSON object (or nested deeper than the parser follows)
