@@ -125,6 +125,7 @@ inline Outcome Simulate(const RunSetup& setup, DWORD runMs,
     ModuleDeinit();
     EXPECT_EQ(threadRunning.load(), 0);
     EXPECT_EQ(standin::S().waitsInFrame, 0) << "the frame hook slept, waited or wrote";
+    EXPECT_EQ(standin::S().buffersChangedOnTheLine, 0) << "a text was rewritten while the line sent it";
     for (size_t i = 0; i < out.texts.size(); i++) {
         const std::string& text = out.texts[i];
         EXPECT_EQ(out.textTicks[i] % 100, 50u) << "text " << i << " is composed at mid-step";

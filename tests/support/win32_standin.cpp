@@ -305,6 +305,10 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, 
             S().writesWhileLineBusy++;
             start = S().lineFreeTick;
         }
+        if (S().record) {
+            S().lineBuffer = static_cast<const char*>(data);
+            S().lineBufferCopy.assign(S().lineBuffer, length);
+        }
         const uint64_t lineMs = (uint64_t{length} * 10 * 1000 + S().lineBaud - 1) / S().lineBaud;
         S().lineFreeTick = start + static_cast<DWORD>(lineMs);
         SetLastError(ERROR_IO_PENDING);
@@ -329,6 +333,11 @@ BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD transferred, BOOL 
     if (!result.value) {
         SetLastError(result.error);
         return FALSE;
+    }
+    if (S().lineBuffer != nullptr) {
+        const std::string& sent = S().lineBufferCopy;
+        S().buffersChangedOnTheLine += std::memcmp(S().lineBuffer, sent.data(), sent.size()) != 0 ? 1 : 0;
+        S().lineBuffer = nullptr;
     }
     *transferred = 0;
     return TRUE;

@@ -103,7 +103,12 @@ struct Script {
     int threadsCreated = 0;
     DWORD lineFreeTick = 0;      // lineBaud: the tick at which the last byte written has left
     int writesWhileLineBusy = 0; // lineBaud: writes started while an earlier one was still on the line
-    int waitsInFrame = 0;        // Sleep, WaitForSingleObject or WriteFile calls while inFrame
+    // lineBaud: the buffer of the write on the line, as it was handed over; a write whose buffer changed
+    // before it finished sent other bytes than those recorded.
+    const char* lineBuffer = nullptr;
+    std::string lineBufferCopy;
+    int buffersChangedOnTheLine = 0;
+    int waitsInFrame = 0; // Sleep, WaitForSingleObject or WriteFile calls while inFrame
 };
 
 Script& S();
