@@ -19,8 +19,8 @@ namespace {
 
 const char kPath[] = "C:\\Sim\\Modules\\Waypost.ini";
 const char kSection[] = "Waypost";
-const char* const kKeys[] = {"PosTo6Decimal", "Sentences", "Port",       "Speed",
-                             "Interval",      "Network",   "NetworkName"};
+const char* const kKeys[] = {"PosTo6Decimal", "Sentences", "Port",        "Speed",
+                             "Interval",      "Network",   "NetworkName", "AttitudeRate"};
 constexpr size_t kPortRead = 57; // characters a 58-byte read keeps
 
 constexpr uint32_t kKnownBits = 0x7EFF; // the records' bits in the sentence mask
@@ -92,18 +92,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(first.file.at("Interval") == std::to_string(first.interval), "Interval written back wrongly");
 
     // At most eight well-formed network entries, each one that reads back as itself; a name of letters and
-    // digits. Neither key is written back.
+    // digits; an attitude rate within its limits. None of the keys is written back.
     LoadNetworkSettings(kPath);
     Require(networkEntryCount >= 0 && networkEntryCount <= kMaxNetworkEntries, "more than eight entries");
     for (int32_t i = 0; i < networkEntryCount; ++i) {
         const NetworkEntry& e = networkEntries[i];
         Require(e.kind >= kNetworkUdp && e.kind <= kNetworkGdl90 && e.port != 0 &&
-                    (e.address != 0 || e.kind == kNetworkTcp),
+                    (e.address != 0 || e.kind == kNetworkTcp || IsDiscoveryEntry(e)),
                 "a malformed network entry was kept");
+        const std::string address =
+            IsDiscoveryEntry(e)
+                ? "auto"
+                : std::to_string(e.address >> 24) + "." + std::to_string(e.address >> 16 & 0xFF) + "." +
+                      std::to_string(e.address >> 8 & 0xFF) + "." + std::to_string(e.address & 0xFF);
         const std::string text =
-            std::string(NetworkKindName(e.kind)) + ":" + std::to_string(e.address >> 24) + "." +
-            std::to_string(e.address >> 16 & 0xFF) + "." + std::to_string(e.address >> 8 & 0xFF) + "." +
-            std::to_string(e.address & 0xFF) + ":" + std::to_string(e.port);
+            std::string(NetworkKindName(e.kind)) + ":" + address + ":" + std::to_string(e.port);
         NetworkEntry again;
         Require(ParseNetworkEntry(text.c_str(), &again) && again.kind == e.kind &&
                     again.address == e.address && again.port == e.port,
@@ -114,8 +117,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789") ==
                     std::string::npos,
             "the network name is not 1 to 8 letters and digits");
-    Require(standin::ProfileSection(kPath, kSection).count("Network") == file.count("Network"),
-            "Network was written");
+    Require(attitudeRate >= kMinAttitudeRate && attitudeRate <= kMaxAttitudeRate,
+            "AttitudeRate out of range");
+    for (const char* key : {"Network", "NetworkName", "AttitudeRate"}) {
+        Require(standin::ProfileSection(kPath, kSection).count(key) == file.count(key),
+                "a network key was written");
+    }
 
     // The file as written back loads to the same settings and stays as it is.
     const Loaded second = Load(generation, first.file);

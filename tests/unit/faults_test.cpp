@@ -86,13 +86,19 @@ TEST(FaultsTest, ServicesAbsentAtFirstAndInstalledLater) {
 
 // At 4800 baud a cycle of every record takes longer on the line than many periods: the module skips the
 // cycles that find the line busy, never queues a write behind another, never blocks, and what goes out is
-// always the sample taken just before it.
+// always the sample taken just before it. The line costs the line only: the NMEA over UDP and TCP gets
+// every cycle's text, composed beside the one the line still sends.
 TEST(FaultsTest, SlowLineSkipsCyclesAndSendsOnlyFreshSamples) {
     RunSetup setup;
     setup.sentences = modulerun::kEverySentence;
     setup.mask = modulerun::kEveryRecord;
     setup.generation = 2;
-    setup.script = [] { standin::S().lineBaud = 4800; };
+    setup.script = [] {
+        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network",
+                                 "udp:127.0.0.4:10110,tcp:10110");
+        standin::S().lineBaud = 4800;
+        standin::S().clients.resize(1);
+    };
     constexpr DWORD kRunMs = 60000, kPeriodMs = 200;
     const modulerun::Outcome out = Simulate(setup, kRunMs);
     ASSERT_GE(out.texts.size(), 2u);
@@ -106,6 +112,13 @@ TEST(FaultsTest, SlowLineSkipsCyclesAndSendsOnlyFreshSamples) {
                 out.texts[0].size(), out.texts.size(), out.samples, static_cast<unsigned>(kRunMs));
     EXPECT_EQ(standin::S().writesWhileLineBusy, 0) << "no write was queued behind another";
     EXPECT_NEAR(out.samples, static_cast<int>(kRunMs / kPeriodMs), 1) << "sampling keeps its pace";
+    std::string all;
+    for (const standin::Datagram& datagram : standin::S().datagrams) {
+        EXPECT_EQ(CheckCycleText(datagram.bytes.data(), datagram.bytes.size(), {setup.mask, 2, true}), "");
+        all += datagram.bytes;
+    }
+    EXPECT_EQ(static_cast<int>(standin::S().datagrams.size()), out.samples);
+    EXPECT_EQ(standin::S().clients[0].received, all) << "the TCP client was served every cycle";
 }
 
 } // namespace

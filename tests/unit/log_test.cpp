@@ -103,14 +103,6 @@ TEST(LogTest, EachFailureNamesItsCause) {
           "busy"}},
         {"COM1",
          [set] {
-             set("Network", "udp:127.0.0.1:9");
-             standin::S().unreachable = {"127.0.0.1:9"};
-         },
-         {"network udp 127.0.0.1:9: send failed: System text 10065 (error 10065); later failures are only "
-          "counted",
-          "summary: network udp 127.0.0.1:9: 0 datagrams, 0 bytes, 4 failed"}},
-        {"COM1",
-         [set] {
              set("Interval", "50");
              set("Sentences", "RMC,XYZ");
              set("Speed", "fast");
