@@ -76,16 +76,15 @@ DWORD WINAPI OutputThread(LPVOID) {
         if (feeds) {
             due |= FeedsDue(feedStep, attitudeSteps);
         }
-        // The heartbeat goes sample or not.
-        if ((due & ~kFeedHeartbeat) != 0 && ServicePointer(kRowVariables) != nullptr) {
-            outstanding |= due & ~kFeedHeartbeat;
+        if (due != 0 && ServicePointer(kRowVariables) != nullptr) {
+            outstanding |= due;
             sampleRequested.store(1);
         }
         Sleep(kHalfStepMs);
         if (network) {
             PollNetwork(GetTickCount());
         }
-        uint32_t records = due & kFeedHeartbeat;
+        uint32_t records = due & kFeedHeartbeat; // the heartbeat goes sample or not
         const bool ready = dataReady.load(std::memory_order_acquire) != 0;
         if (ready) {
             // Without the feeds every sample is the line's, as it always was.

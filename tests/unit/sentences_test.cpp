@@ -336,6 +336,7 @@ TEST_F(SentencesTest, OnlySelectedRecords) {
         {kSentenceRpy | kSentenceGtext, 0, kGtext},
         {kSentenceRpy | kSentenceGtext, 1, std::string(kRpy) + kGtext},
         {kSentenceRpy | kSentenceGtext, 2, std::string(kRpy) + kGtext},
+        {kSentenceHdt | kSentenceHdg, 0, "$GPHDT,77.1,T*04\r\n$HCHDG,80.3,,,3.1,W*02\r\n"},
     };
     for (const auto& c : cases) {
         SetReferenceFix(true);
