@@ -483,13 +483,11 @@ DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD error, DWORD, LPSTR buffer, DW
 
 int WINAPI WSAStartup(WORD version, LPWSADATA) {
     Log("WSAStartup(0x%X)", version);
-    S().winsockStarts++;
     return 0;
 }
 
 int WINAPI WSACleanup(void) {
     Log("WSACleanup()");
-    S().winsockStarts--;
     return 0;
 }
 

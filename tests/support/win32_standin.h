@@ -95,7 +95,6 @@ struct Script {
     std::vector<Incoming> incoming;  // what recvfrom hands out
     std::vector<Datagram> datagrams; // every datagram sent
     int openSockets = 0;             // made or accepted and not yet closed
-    int winsockStarts = 0;           // WSAStartup calls not yet matched by WSACleanup
 
     std::string written;                              // every byte handed to WriteFile, in order
     TIMERPROC lastTimerProc = nullptr;                // the procedure of the last SetTimer

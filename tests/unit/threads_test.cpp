@@ -46,9 +46,11 @@ TEST(ThreadsTest, EverySentenceFromOneWholeSampleAndShutDownEndsTheThread) {
         microseconds frameGap;
         size_t atLeast; // sentences awaited
         DWORD lineBaud;
+        const char* network = "";
     } cases[] = {
         {"fast host", "COM1", microseconds(300), 10, 0},
-        {"slow host", "COM1", microseconds(17000), 10, 0},
+        {"slow host, the feeds sampling at their own rates", "COM1", microseconds(17000), 10, 0,
+         "gdl90:127.0.0.3,xgps:127.0.0.2,udp:127.0.0.4:10110"},
         {"4800 baud: every other cycle finds the line busy", "COM1", microseconds(300), 5, 4800},
         {"relay, slow host", "NetHub", microseconds(17000), 10, 0},
     };
@@ -58,6 +60,7 @@ TEST(ThreadsTest, EverySentenceFromOneWholeSampleAndShutDownEndsTheThread) {
         setup.port = c.port;
         std::atomic<int> halfSteps{0};
         setup.script = [&c, &halfSteps] {
+            standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network", c.network);
             standin::S().lineBaud = c.lineBaud;
             standin::S().onSleep = [&halfSteps](DWORD ms) {
                 if (ms == 0) {
