@@ -4,11 +4,16 @@ the public message layouts alone so that it checks the module independently. Use
 (which compare decoded values with the flight the host flew) and by the demo. Python 3 standard library only.
 
   netfeed.py listen --gdl90 PORT --efb PORT --seconds N   prints every message arriving on 127.0.0.1
+  netfeed.py announce --to PORT --gdl90 PORT --count N    plays ForeFlight on a tablet: its announcement
+                                                          every 5 s to 127.0.0.1:PORT (63093: the module's
+                                                          gdl90:auto), while listening with --seconds
   netfeed.py self-test                                    decodes the known byte examples
 """
 
 import argparse
+import contextlib
 import ipaddress
+import json
 import re
 import select
 import socket
@@ -149,13 +154,24 @@ def decode_efb(datagram):
     return out
 
 
+def decode_datagram(datagram):
+    """The messages of one datagram of either feed: GDL 90 frames begin with a flag, EFB lines with X."""
+    if datagram[:1] == bytes([FLAG]):
+        return [decode_gdl90(m) for m in gdl90_messages(datagram)]
+    return [decode_efb(datagram)]
+
+
+def loopback(address):
+    if ipaddress.ip_address(address) not in ipaddress.ip_network("127.0.0.0/8"):
+        raise ValueError("only loopback addresses (127.0.0.0/8) are allowed, not %s" % address)
+
+
 class Listener:
     """UDP sockets on a loopback address at the given ports (name -> port; 0 picks a free one, see .ports);
     a background thread keeps (time.monotonic(), name, bytes) for every datagram. A context manager."""
 
     def __init__(self, ports, address="127.0.0.1"):
-        if ipaddress.ip_address(address) not in ipaddress.ip_network("127.0.0.0/8"):
-            raise ValueError("only loopback addresses (127.0.0.0/8) are allowed, not %s" % address)
+        loopback(address)
         self.wanted, self.address, self.ports, self.received = dict(ports), address, {}, []
         self._sockets, self._stop, self._thread = {}, threading.Event(), None
 
@@ -197,6 +213,39 @@ class Listener:
         return False
 
 
+ANNOUNCEMENT = '{"App":"ForeFlight","GDL90":{"port":%d}}'  # what ForeFlight broadcasts while in front
+
+
+class Announcer:
+    """Plays ForeFlight on a tablet: from 127.0.0.1, its announcement naming gdl90_port goes to the module's
+    discovery port on a loopback address every `every` seconds, `count` times or until the end of the with
+    block. .sent holds the time.monotonic() of each."""
+
+    def __init__(self, port, gdl90_port, count, every=5.0, address="127.0.0.1"):
+        loopback(address)
+        self.target, self.text = (address, port), (ANNOUNCEMENT % gdl90_port).encode("ascii")
+        self.count, self.every, self.sent = count, every, []
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._announce, daemon=True)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def _announce(self):
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sock:
+            sock.bind(("127.0.0.1", 0))
+            while len(self.sent) < self.count and not self._stop.is_set():
+                sock.sendto(self.text, self.target)
+                self.sent.append(time.monotonic())
+                self._stop.wait(self.every)
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join(2)
+        return False
+
+
 LINES = {  # kind: how a decoded message reads
     "heartbeat": "heartbeat {clock}, gps valid {gps_valid}, utc ok {utc_ok}, uat initialized {uat_initialized}",
     "ownship": "ownship {where}, pressure altitude {pressure_altitude} ft, {horizontal_velocity} kt, "
@@ -224,17 +273,22 @@ def describe(m):
 
 
 def listen(arguments):
-    """Prints every message that arrives in the given seconds, then how many of each kind; 0 if all decoded."""
-    ports = {name: port for name, port in (("gdl90", arguments.gdl90), ("efb", arguments.efb)) if port}
+    """Prints every message that arrives in the given seconds, then how many of each kind; 0 if all decoded.
+    With announce, the GDL 90 port is announced as ForeFlight does meanwhile."""
+    ports = {name: port for name, port in (("gdl90", arguments.gdl90), ("efb", arguments.efb))
+             if port is not None}
     counts, shown = {}, 0
-    with Listener(ports) as listener:
+    with Listener(ports) as listener, (Announcer(arguments.to, listener.ports["gdl90"], arguments.count)
+                                       if arguments.command == "announce" else contextlib.nullcontext()):
+        if arguments.command == "announce":
+            print("[netfeed] ForeFlight's announcement to 127.0.0.1:%d names GDL 90 port %d" % (
+                arguments.to, listener.ports["gdl90"]), flush=True)
         deadline = time.monotonic() + arguments.seconds
         while time.monotonic() < deadline:
             time.sleep(0.05)
             entries = listener.datagrams()
             for _, name, data in entries[shown:]:
-                decoded = [decode_gdl90(m) for m in gdl90_messages(data)] if name == "gdl90" else [decode_efb(data)]
-                for m in decoded:
+                for m in decode_datagram(data):
                     kind = "error" if "error" in m or not m.get("fcs_ok", True) else m["kind"]
                     counts[kind] = counts.get(kind, 0) + 1
                     print("[%s] %s" % (name, describe(m)), flush=True)
@@ -307,24 +361,37 @@ def self_test():
     check("changed byte", gdl90_messages(bytes.fromhex("7E 0B 02 DB 00 0A AE FC 7E"))[0]["fcs_ok"], False)
     check("short heartbeat", "error" in decode_gdl90(bytes.fromhex("00 81 41 DB D0 08")), True)
     check("text with a word", "error" in decode_efb(b"XATTWaypost,92.3,nan,15.0"), True)
-    try:
-        check("listener on 192.0.2.1 refused", Listener({"feed": 0}, "192.0.2.1") is None, True)
-    except ValueError:
-        results.append(True)
+    for label, make in (("listener", lambda: Listener({"feed": 0}, "192.0.2.1")),
+                        ("announcer", lambda: Announcer(63093, 4000, 1, address="192.0.2.1"))):
+        try:
+            check(label + " on 192.0.2.1 refused", make() is None, True)
+        except ValueError:
+            results.append(True)
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as module:
+        module.bind(("127.0.0.1", 0))
+        module.settimeout(5)
+        with Announcer(module.getsockname()[1], 4000, 1):
+            data, source = module.recvfrom(2048)
+        check("announcement", (json.loads(data), source[0]), ({"App": "ForeFlight", "GDL90": {"port": 4000}},
+                                                               "127.0.0.1"))
     print("%d passed, %d failed" % (results.count(True), results.count(False)))
     return 0 if all(results) else 1
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=("listen", "self-test"))
-    parser.add_argument("--gdl90", type=int, help="listen: UDP port of the GDL 90 feed")
+    parser.add_argument("command", choices=("listen", "announce", "self-test"))
+    parser.add_argument("--gdl90", type=int, help="listen: UDP port of the GDL 90 feed (announce: 0 picks one)")
     parser.add_argument("--efb", type=int, help="listen: UDP port of the XGPS/XATT feed")
-    parser.add_argument("--seconds", type=float, default=10, help="listen: how long to listen")
+    parser.add_argument("--seconds", type=float, default=10, help="how long to listen")
+    parser.add_argument("--to", type=int, default=63093, help="announce: the module's discovery port")
+    parser.add_argument("--count", type=int, default=12, help="announce: at most this many announcements")
     arguments = parser.parse_args()
     if arguments.command == "self-test":
         return self_test()
-    if not (arguments.gdl90 or arguments.efb):
+    if arguments.command == "announce" and arguments.gdl90 is None:
+        arguments.gdl90 = 0
+    elif not (arguments.gdl90 or arguments.efb):
         parser.error("listen needs --gdl90 or --efb")
     return listen(arguments)
 
