@@ -2,9 +2,10 @@
 """The Waypost demo: the stand-in host flies the default route through the real Waypost.dll under Wine.
 The module writes NMEA to a COM port that ends in a pseudo-terminal, which gpsd's gpsdecode decodes; it also
 sends the same text as UDP datagrams to a gpsd daemon, whose client gpspipe shows the fixes, and GDL 90 and
-the EFB simulator text to loopback ports, decoded from the public formats. Shows the start delay, every
-sentence, fix and message as it comes, then a summary per output with the largest position error against
-what the host served, and the module's own log. Run through scripts/demo.
+the EFB simulator text to loopback ports, decoded from the public formats; a stand-in for ForeFlight on a
+tablet announces itself as the app does, and the module finds it and sends it GDL 90 too. Shows the start
+delay, every sentence, fix and message as it comes, then a summary per output with the largest position
+error against what the host served and each feed's rate, and the module's own log. Run through scripts/demo.
 """
 
 import argparse
@@ -112,20 +113,27 @@ class GpsdClient:
 
 
 def show_datagrams(listener, messages, done):
-    """Prints the GDL 90 and EFB messages as they arrive, keeping them by kind, until done is set."""
+    """Prints the GDL 90 and EFB messages as they arrive (the tablet's copy of GDL 90 only counted), keeping
+    them with their arrival time by port and kind, until done is set."""
     shown = 0
     while True:
         finished = done.wait(0.2)
         entries = listener.datagrams()
-        for _, name, data in entries[shown:]:
-            for message in ([netfeed.decode_gdl90(m) for m in netfeed.gdl90_messages(data)] if name == "gdl90"
-                            else [netfeed.decode_efb(data)]):
+        for t, name, data in entries[shown:]:
+            for message in netfeed.decode_datagram(data):
                 kind = "error" if "error" in message or not message.get("fcs_ok", True) else message["kind"]
-                messages.setdefault(kind, []).append(message)
-                say("[%s] %s" % (name, netfeed.describe(message)))
+                messages.setdefault(name, {}).setdefault(kind, []).append((t, message))
+                if name != "tablet":
+                    say("[%s] %s" % (name, netfeed.describe(message)))
         shown = len(entries)
         if finished:
             return
+
+
+def rates(found):
+    """Messages per second of each kind, from the first to the last of it."""
+    return ", ".join("%s %.2f" % (kind, (len(kept) - 1) / (kept[-1][0] - kept[0][0]))
+                     for kind, kept in sorted(found.items()) if len(kept) > 1 and kept[-1][0] > kept[0][0])
 
 
 def main():
@@ -142,15 +150,20 @@ def main():
         if not os.path.exists(path):
             say("[demo] missing %s: build the mingw preset first" % path)
             return 1
-    with netfeed.Listener({"gdl90": 0, "efb": 0}) as listener:
-        return run_demo(arguments, dll, host_exe, listener)
+    discovery = run.free_port(socket.SOCK_DGRAM)
+    # The tablet announces itself every 5 s, as ForeFlight does in front, until the demo ends.
+    with netfeed.Listener({"gdl90": 0, "efb": 0, "tablet": 0}) as listener, \
+            netfeed.Announcer(discovery, listener.ports["tablet"], int(arguments.seconds / 5) + 4) as tablet:
+        say("[demo] a tablet at 127.0.0.1 announces ForeFlight's GDL 90 port %d to the module's port %d" % (
+            listener.ports["tablet"], discovery))
+        return run_demo(arguments, dll, host_exe, listener, discovery, tablet)
 
 
-def run_demo(arguments, dll, host_exe, listener):
+def run_demo(arguments, dll, host_exe, listener, discovery, tablet):
     folder = os.path.join(run.ROOT, "build", "demo")
     udp_port = run.free_port(socket.SOCK_DGRAM)
-    settings = SETTINGS + [("Network", "udp:127.0.0.1:%d,gdl90:127.0.0.1:%d,xgps:127.0.0.1:%d" % (
-        udp_port, listener.ports["gdl90"], listener.ports["efb"]))]
+    settings = SETTINGS + [("Network", "udp:127.0.0.1:%d,gdl90:127.0.0.1:%d,xgps:127.0.0.1:%d,gdl90:auto:%d" % (
+        udp_port, listener.ports["gdl90"], listener.ports["efb"], discovery))]
     dll_copy = run.prepare_module_folder(folder, dll, settings)
     log = os.path.join(folder, "log.jsonl")
     say("[demo] module and its settings in %s: %s" % (folder, ", ".join("%s=%s" % pair for pair in settings)))
@@ -191,17 +204,22 @@ def run_demo(arguments, dll, host_exe, listener):
         status, len(samples), decoder.sentences, DEMO_PORT))
     matched = summarize_fixes("gpsdecode on COM%d" % DEMO_PORT, decoder.fixes, samples)
     summarize_fixes("gpsd on network udp, seen by gpspipe", gpsd.fixes, samples)
-    ownship = messages.get("ownship", [])
+    feeds = {name: messages.get(name, {}) for name in ("gdl90", "efb", "tablet")}
+    ownship = [message for _, message in feeds["gdl90"].get("ownship", [])]
     say("[demo] summary: network gdl90: %s; all check sequences good: %s" % (
-        ", ".join("%d %s" % (len(found), kind) for kind, found in sorted(messages.items()) if kind not in ("xgps", "xatt")),
-        "error" not in messages))
+        ", ".join("%d %s" % (len(found), kind) for kind, found in sorted(feeds["gdl90"].items())),
+        not any("error" in found for found in feeds.values())))
     summarize_fixes("GDL 90 ownship reports (a unit is 2.4 m)", ownship, samples, by_position=True)
-    summarize_fixes("EFB XGPS lines", messages.get("xgps", []), samples, by_position=True)
+    summarize_fixes("EFB XGPS lines", [m for _, m in feeds["efb"].get("xgps", [])], samples, by_position=True)
+    say("[demo] summary: per second, network gdl90: %s; network xgps: %s" % (rates(feeds["gdl90"]), rates(feeds["efb"])))
+    say("[demo] summary: per second, to the tablet found by its %d announcements: %s" % (
+        len(tablet.sent), rates(feeds["tablet"]) or "nothing"))
     say("[demo] the module's log, %s:" % os.path.join(folder, "Waypost.log"))
     with open(os.path.join(folder, "Waypost.log"), encoding="latin-1") as module_log:
         for text in module_log:
             say("[log] " + text.rstrip("\r\n"))
-    ok = status == 0 and matched and not messages.get("error") and gpsd.fixes and ownship
+    ok = (status == 0 and matched and not any("error" in found for found in feeds.values()) and gpsd.fixes and
+          ownship and feeds["tablet"].get("heartbeat"))
     say("[demo] %s" % ("done" if ok else "FAILED"))
     return 0 if ok else 1
 
