@@ -3,9 +3,10 @@
 
   bench.py wine --out DIR --build MINGW_BUILD_DIR
       runs the real module under Wine, side by side: the stand-in host at intervals 100, 250, 1000 and
-      2000 ms (output period, delay from a served sample to its text, the output thread's CPU time), the
-      serial line going away mid-run, and 100 load/start/stop/unload rounds in one process; writes
-      DIR/wine.json
+      2000 ms (output period, delay from a served sample to its text, the output thread's CPU time), at
+      2000 ms with the EFB and GDL 90 feeds to loopback listeners as well (each message kind's rate and
+      largest gap, samples a second), the serial line going away mid-run, and 100 load/start/stop/unload
+      rounds in one process; writes DIR/wine.json
   bench.py table --out DIR
       prints DIR/native.json (Google Benchmark) and DIR/wine.json as one table
 """
@@ -25,13 +26,17 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tools"))
 import netfeed  # noqa: E402
 import waypost_run as run  # noqa: E402
 
-ALL_RECORDS = "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,RPY,GTEXT"
+ALL_RECORDS = "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,RPY,GTEXT,HDT,HDM,HDG"
 INTERVALS = [100, 250, 1000, 2000]
 PERIOD_RUN = 95        # seconds from start-up to shut-down: 25 s start delay, a minute measured, margins
 CPU_WINDOW = 60.0      # seconds of the output thread's life measured
 LINE_PORT, ROUNDS_PORT, NETWORK_PORT = 44, 45, 46
 LINE_RUN, LINE_CLOSE = 45, 35  # the pseudo-terminal closes 35 s after start-up (10 s of output)
 ROUNDS = 100
+FEEDS_INTERVAL = 2000
+# Message kinds of the feeds and how many a second each should be (AttitudeRate 5 by default).
+FEED_KINDS = [("heartbeat", 1), ("ownship", 1), ("geometric_altitude", 1), ("identification", 1), ("ahrs", 5),
+              ("xgps", 1), ("xatt", 5)]
 
 
 # ---- Wine runs ----------------------------------------------------------------------------------------
@@ -76,19 +81,25 @@ def output_thread_cpu(host, log, on_started=None):
     return (end[new[0]] - start[new[0]]) * 60.0 / elapsed if len(new) == 1 else None
 
 
-def period_run(out, build, interval, results):
-    """The stand-in host in relay mode at one interval."""
-    folder = os.path.join(out, "wine", "interval-%d" % interval)
-    dll = run.prepare_module_folder(folder, os.path.join(build, "Waypost.dll"),
-                                    [("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", str(interval))])
-    cpu = []
-    exit_status, _ = run.run_host(folder, os.path.join(build, "tools", "waypost-host.exe"), dll,
-                                  ["--generation", "2004", "--run", str(PERIOD_RUN)], PERIOD_RUN + 120,
-                                  during=lambda host, log, line: cpu.append(output_thread_cpu(host, log)))
+def period_run(out, build, interval, results, feeds=False):
+    """The stand-in host in relay mode at one interval; with feeds, the EFB and GDL 90 feeds go to loopback
+    listeners as well, and each message kind's rate and largest gap between two of it are kept."""
+    folder = os.path.join(out, "wine", "interval-%d%s" % (interval, "-feeds" if feeds else ""))
+    with netfeed.Listener({"efb": 0, "gdl90": 0} if feeds else {}) as listener:
+        network = [("Network", "xgps:127.0.0.1:%d,gdl90:127.0.0.1:%d" % (
+            listener.ports["efb"], listener.ports["gdl90"]))] if feeds else []
+        dll = run.prepare_module_folder(folder, os.path.join(build, "Waypost.dll"), [
+            ("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", str(interval))] + network)
+        cpu = []
+        exit_status, _ = run.run_host(folder, os.path.join(build, "tools", "waypost-host.exe"), dll,
+                                      ["--generation", "2004", "--run", str(PERIOD_RUN)], PERIOD_RUN + 120,
+                                      during=lambda host, log, line: cpu.append(output_thread_cpu(host, log)))
+        arrivals = listener.datagrams()
     cpu = cpu[0] if cpu else None
     records = run.read_log(os.path.join(folder, "log.jsonl"))
     relay = [r["t"] for r in records if r["kind"] == "relay"]
     samples = [r["t"] for r in records if r["kind"] == "sample"]
+    frames = [r["frame"] for r in records if r["kind"] == "sample"]
     gaps = [b - a for a, b in zip(relay, relay[1:])]
     delays = []
     for sent in relay:
@@ -96,12 +107,22 @@ def period_run(out, build, interval, results):
         if served:
             delays.append(sent - served[-1])
     end = next((r for r in records if r["kind"] == "end"), {})
-    results[interval] = {
+    kinds = {}
+    for t, _, data in arrivals:
+        for m in netfeed.decode_datagram(data):
+            kinds.setdefault(m.get("kind", "error"), []).append(t)
+    results["%d%s" % (interval, "+feeds" if feeds else "")] = {
         "exit": exit_status, "texts": len(relay), "nominal": (interval // 100 + 1) * 0.1,
         "meanPeriod": sum(gaps) / len(gaps) if gaps else None, "minPeriod": min(gaps) if gaps else None,
         "maxPeriod": max(gaps) if gaps else None,
         "meanDelay": sum(delays) / len(delays) if delays else None, "maxDelay": max(delays) if delays else None,
-        "cpuPerMinute": cpu, "anomalies": end.get("anomalies")}
+        "cpuPerMinute": cpu, "anomalies": end.get("anomalies"),
+        # Samples and frames a second while the module samples (the host's own clock).
+        "samplesPerSecond": (len(samples) - 1) / (samples[-1] - samples[0]) if len(samples) > 1 else None,
+        "framesPerSecond": (frames[-1] - frames[0]) / (samples[-1] - samples[0]) if len(samples) > 1 else None,
+        "feeds": {kind: {"count": len(times), "perSecond": (len(times) - 1) / (times[-1] - times[0]),
+                         "maxGap": max(b - a for a, b in zip(times, times[1:]))}
+                  for kind, times in kinds.items() if len(times) > 1 and times[-1] > times[0]}}
 
 
 def network_run(out, build, results):
@@ -213,6 +234,7 @@ def command_wine(arguments):
     results = {}
     periods = {}
     threads = [threading.Thread(target=period_run, args=(out, build, interval, periods)) for interval in INTERVALS]
+    threads.append(threading.Thread(target=period_run, args=(out, build, FEEDS_INTERVAL, periods, True)))
     threads.append(threading.Thread(target=line_away_run, args=(out, build, results)))
     threads.append(threading.Thread(target=rounds_run, args=(out, build, results)))
     threads.append(threading.Thread(target=network_run, args=(out, build, results)))
@@ -263,7 +285,40 @@ def number(value, form, unit=""):
     return "n/a" if value is None else (form % value) + unit
 
 
-def wine_rows(path):
+def hook_cost(p, native):
+    """Microseconds a second the host's thread spends in the frame hook: the samples and frames a second
+    measured under Wine, priced at the native cost of a sampling frame and of an idle one."""
+    sampling, idle = native.get("BM_FrameHookSampling/2"), native.get("BM_FrameHookIdle")
+    if None in (sampling, idle, p.get("samplesPerSecond"), p.get("framesPerSecond")):
+        return None
+    return (p["samplesPerSecond"] * sampling + (p["framesPerSecond"] - p["samplesPerSecond"]) * idle) / 1000
+
+
+def feeds_rows(wine, native):
+    feeds, plain = wine["periods"].get("%d+feeds" % FEEDS_INTERVAL, {}), wine["periods"].get(str(FEEDS_INTERVAL), {})
+    rows = [("feeds on at Interval %d (xgps, gdl90 to loopback, AttitudeRate 5): relay period" % FEEDS_INTERVAL,
+             "%s mean, %s to %s over %s texts (nominal %.1f s)" % (
+            number(feeds.get("meanPeriod"), "%.4f", " s"), number(feeds.get("minPeriod"), "%.3f"),
+            number(feeds.get("maxPeriod"), "%.3f"), feeds.get("texts"), feeds.get("nominal", 0)))]
+    for kind, nominal in FEED_KINDS:
+        f = feeds.get("feeds", {}).get(kind, {})
+        rows.append(("  %s a second (nominal %d), largest gap" % (kind, nominal),
+                     "%s, %s over %s" % (number(f.get("perSecond"), "%.3f"), number(f.get("maxGap"), "%.3f", " s"),
+                                         f.get("count"))))
+    rows.append(("  output thread CPU time per minute, with feeds / without",
+                 "%s / %s" % (number(feeds.get("cpuPerMinute") and feeds["cpuPerMinute"] * 1000, "%.1f", " ms"),
+                              number(plain.get("cpuPerMinute") and plain["cpuPerMinute"] * 1000, "%.1f", " ms"))))
+    rows.append(("  host's samples / frames a second, with feeds; samples without",
+                 "%s / %s; %s" % (number(feeds.get("samplesPerSecond"), "%.2f"),
+                                  number(feeds.get("framesPerSecond"), "%.1f"),
+                                  number(plain.get("samplesPerSecond"), "%.2f"))))
+    rows.append(("  host's thread in the frame hook a second, with feeds / without (1)",
+                 "%s / %s" % (number(hook_cost(feeds, native), "%.1f", " us"),
+                              number(hook_cost(plain, native), "%.1f", " us"))))
+    return rows
+
+
+def wine_rows(path, native):
     with open(path) as file:
         wine = json.load(file)
     rows = []
@@ -283,7 +338,8 @@ def wine_rows(path):
         rows.append(("output thread CPU time per minute, Interval %d" % interval,
                      number(p.get("cpuPerMinute") and p["cpuPerMinute"] * 1000, "%.1f", " ms")))
     anomalies = sum(p.get("anomalies") or 0 for p in wine["periods"].values())
-    rows.append(("host anomalies in the four runs", str(anomalies)))
+    rows.append(("host anomalies in the five runs", str(anomalies)))
+    rows.extend(feeds_rows(wine, native))
     net = wine.get("network", {})
     rows.append(("every output at Interval 100: serial, UDP, 8 TCP clients (one never reads), EFB, GDL 90",
                  "exit %s, %s anomalies, %s cycles, %s datagrams" % (net.get("exit"), net.get("anomalies"),
@@ -324,12 +380,15 @@ def command_table(arguments):
     sections = []
     native = os.path.join(arguments.out, "native.json")
     wine = os.path.join(arguments.out, "wine.json")
+    medians = {}
     if os.path.exists(native):
         sections.append(("Native (Linux, Release, against the Win32 stand-in; CPU time, median of 3)",
                          native_rows(native)))
+        medians = {bench["run_name"]: bench["cpu_time"] for bench in json.load(open(native))["benchmarks"]
+                   if bench.get("aggregate_name", "median") == "median"}
     if os.path.exists(wine):
         sections.append(("Under Wine (the real 32-bit DLL, %s)" % json.load(open(wine)).get("cpu", "?"),
-                         wine_rows(wine)))
+                         wine_rows(wine, medians)))
     width = max([len(what) for _, rows in sections for what, _ in rows] + [len(title) for title, _ in sections])
     values = max(len(value) for _, rows in sections for _, value in rows) if sections else 5
     for title, rows in sections:
@@ -338,6 +397,9 @@ def command_table(arguments):
         for what, value in rows:
             print("| %s | %s |" % (what.ljust(width), value.ljust(values)))
         print()
+    if os.path.exists(wine):
+        print("(1) an estimate: the samples and frames a second measured under Wine, each at the native cost of a\n"
+              "    sampling frame (generation 2) and of an idle frame")
     return 0 if sections else 1
 
 
