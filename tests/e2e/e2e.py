@@ -568,7 +568,7 @@ def check_feeds(checks, scenario, sources=()):
     steps, texts = int(scenario.settings()["Interval"]) // 100 + 1, max(len(sources) - 1, 1)
     for kind in ("heartbeat", "ownship", "geometric_altitude", "identification", "xgps", "ahrs", "xatt"):
         want = (steps / 10 if kind not in ("ahrs", "xatt") else steps / 2 if scenario.generation() else 0) * texts
-        checks.expect(not sources or abs(counts.get(kind, 0) - want) <= 1 + 0.05 * want, "%s: %d %s for %d texts" % (
+        checks.expect(not sources or abs(counts.get(kind, 0) - want) <= 1 + 0.1 * want, "%s: %d %s for %d texts" % (
             scenario.name, counts.get(kind, 0), kind, texts))
     if sources:
         print("[e2e] %s: per relay text %s" % (scenario.name, ", ".join(
