@@ -162,6 +162,7 @@ def decode_datagram(datagram):
 
 
 def loopback(address):
+    """Refuses an address outside 127.0.0.0/8: these tools send and listen on this machine only."""
     if ipaddress.ip_address(address) not in ipaddress.ip_network("127.0.0.0/8"):
         raise ValueError("only loopback addresses (127.0.0.0/8) are allowed, not %s" % address)
 
