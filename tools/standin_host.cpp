@@ -68,29 +68,32 @@ void PumpMessages() {
 }
 
 // Seconds since 1970 from the system clock, which readers in other processes share.
-double WallSeconds() {
+// In whole milliseconds: a double would lose them under the 24-bit precision of --low-precision.
+uint64_t WallMilliseconds() {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     const uint64_t ticks = static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime; // 100 ns
     constexpr uint64_t kTicksFrom1601To1970 = 116444736000000000ULL;
-    return static_cast<double>(ticks - kTicksFrom1601To1970) / 1e7;
+    return (ticks - kTicksFrom1601To1970) / 10000;
 }
 
 void LogSample(const Aircraft& flown) {
     ++samples;
     const uint32_t groundSpeedWord = HostWord(globalData, kGroundSpeedWordOffset);
     const uint32_t readyWord = HostWord(globalData, kReadyWordOffset);
-    LogRecord("sample",
-              ",\"frame\":%ld,\"registered\":[%s],\"read\":[%s],\"values\":{%s},\"groundSpeedWord\":%u,"
-              "\"readyWord\":%u,\"wall\":%.3f,\"truth\":{\"lat\":%.9f,\"lon\":%.9f,\"groundSpeedKt\":%.6f,"
-              "\"trackTrue\":%.6f,\"headingTrue\":%.6f,\"altitudeM\":%.4f,\"verticalSpeedMs\":%.6f,"
-              "\"airspeedKt\":%.6f,\"pitchUp\":%.6f,\"rollRight\":%.6f,\"date\":\"%04d-%02d-%02d\","
-              "\"time\":\"%02d:%02d:%02d\"}",
-              frames, frameRecord.registered, frameRecord.read, frameRecord.values, groundSpeedWord,
-              readyWord, WallSeconds(), flown.latDeg, flown.lonDeg, flown.groundSpeedKt, flown.trackTrue,
-              flown.headingTrue, flown.altitudeM, flown.verticalSpeedMs, flown.airspeedKt, flown.pitchDeg,
-              flown.bankDeg, simClock.year, simClock.month, simClock.day, simClock.hour, simClock.minute,
-              simClock.second);
+    const uint64_t wall = WallMilliseconds();
+    LogRecord(
+        "sample",
+        ",\"frame\":%ld,\"registered\":[%s],\"read\":[%s],\"values\":{%s},\"groundSpeedWord\":%u,"
+        "\"readyWord\":%u,\"wall\":%llu.%03u,\"truth\":{\"lat\":%.9f,\"lon\":%.9f,\"groundSpeedKt\":%.6f,"
+        "\"trackTrue\":%.6f,\"headingTrue\":%.6f,\"altitudeM\":%.4f,\"verticalSpeedMs\":%.6f,"
+        "\"airspeedKt\":%.6f,\"pitchUp\":%.6f,\"rollRight\":%.6f,\"date\":\"%04d-%02d-%02d\","
+        "\"time\":\"%02d:%02d:%02d\"}",
+        frames, frameRecord.registered, frameRecord.read, frameRecord.values, groundSpeedWord, readyWord,
+        static_cast<unsigned long long>(wall / 1000), static_cast<unsigned>(wall % 1000), flown.latDeg,
+        flown.lonDeg, flown.groundSpeedKt, flown.trackTrue, flown.headingTrue, flown.altitudeM,
+        flown.verticalSpeedMs, flown.airspeedKt, flown.pitchDeg, flown.bankDeg, simClock.year, simClock.month,
+        simClock.day, simClock.hour, simClock.minute, simClock.second);
 }
 
 void RunFrame(double now, double seconds) {
