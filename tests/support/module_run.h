@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,9 @@ struct RunSetup {
     uint32_t mask = 0x005;        // the records those sentences select, for the cycle reader
     std::string interval = "100"; // a period of 2 steps, 200 ms
     int32_t generation = 1;
+    std::map<std::string, std::string> keys; // more of the settings file: Network, Log, AttitudeRate, ...
     fakehost::Services services;
-    std::function<void()> script; // scripts the stand-in and the settings file before start-up
+    std::function<void()> script; // scripts the stand-in and the host before start-up
 };
 
 // Resets everything, writes the settings file, installs the host, runs the test's script, runs ModuleInit
@@ -43,6 +45,9 @@ inline UINT_PTR Start(const RunSetup& setup) {
     standin::SetProfileValue(kSettingsPath, "Waypost", "Port", setup.port);
     standin::SetProfileValue(kSettingsPath, "Waypost", "Sentences", setup.sentences);
     standin::SetProfileValue(kSettingsPath, "Waypost", "Interval", setup.interval);
+    for (const auto& key : setup.keys) {
+        standin::SetProfileValue(kSettingsPath, "Waypost", key.first, key.second);
+    }
     fakehost::Install(setup.services);
     if (setup.script) {
         setup.script();

@@ -101,15 +101,16 @@ TEST(AllocationTest, NothingAllocatesAfterStartUp) {
         setup.mask = modulerun::kEveryRecord;
         setup.generation = 2;
         setup.services.record = false;
+        if (c.everyOutput) {
+            setup.keys = {
+                {"Log", "Yes"},
+                {"Network", "udp:127.0.0.1:10110,tcp:10110,xgps:127.0.0.1,gdl90:127.0.0.1,gdl90:auto"}};
+        }
         setup.script = [&c] {
             standin::S().record = false;
             standin::S().lineBaud = c.lineBaud;
             standin::S().writeResults.assign(c.refuseWrites ? 1000 : 0, {FALSE, 5});
             if (c.everyOutput) {
-                standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "Yes");
-                standin::SetProfileValue(
-                    modulerun::kSettingsPath, "Waypost", "Network",
-                    "udp:127.0.0.1:10110,tcp:10110,xgps:127.0.0.1,gdl90:127.0.0.1,gdl90:auto");
                 // Tablets found, moved and forgotten while the run is counted.
                 const std::string announcement = R"({"App":"ForeFlight","GDL90":{"port":4000}})";
                 standin::S().incoming = {

@@ -29,8 +29,8 @@ void ExpectInOrder(const std::vector<std::string>& expected) {
 modulerun::RunSetup LoggedRun(modulerun::RunSetup setup) {
     setup.generation = 2;
     const std::function<void()> script = setup.script;
+    setup.keys["Log"] = "Yes";
     setup.script = [script] {
-        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "Yes");
         standin::S().windows = {{standin::S().processId, "FS98MAIN", "Flight Simulator 2004"}};
         DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
         if (script) {

@@ -171,8 +171,6 @@ TEST(Xgps, PositionAndAttitudeLines) {
 const char kPath[] = "C:\\Sim\\Modules\\Waypost.ini";
 
 TEST(NetworkSettings, EntriesNameAndAttitudeRate) {
-    const std::string longest =
-        "udp:" + std::string(kMaxNetworkEntries * 130, ' ') + ",udp:192.168.1.20:10110";
     const struct {
         std::string network;
         const char* name;
@@ -198,7 +196,6 @@ TEST(NetworkSettings, EntriesNameAndAttitudeRate) {
         // The read stops at 1023 characters, inside the last entry's port: not taken as port 101.
         {"xgps:10.0.0.1," + std::string(1023 - 14 - 22, ' ') + "udp:192.168.1.20:10110", "", "",
          "2 10.0.0.1:49002", "Waypost", 5},
-        {longest, "", "", "", "Waypost", 5},
     };
     for (const auto& c : cases) {
         standin::Reset();
@@ -238,21 +235,10 @@ std::vector<standin::Datagram> DatagramsTo(const std::string& to, const std::str
     return found;
 }
 
-// The ticks of the GDL 90 messages of one kind (ID, and sub-ID for 0x65) sent to `to`.
-std::vector<DWORD> Gdl90Ticks(const std::string& to, int id, int subId = -1) {
+// The ticks of the datagrams to `to` that begin with `prefix` (a GDL 90 frame's flag, ID and sub-ID).
+std::vector<DWORD> Ticks(const std::string& to, const std::string& prefix) {
     std::vector<DWORD> ticks;
-    for (const standin::Datagram& d : DatagramsTo(to)) {
-        if (static_cast<unsigned char>(d.bytes[1]) == id &&
-            (subId < 0 || static_cast<unsigned char>(d.bytes[2]) == subId)) {
-            ticks.push_back(d.at);
-        }
-    }
-    return ticks;
-}
-
-std::vector<DWORD> TicksOf(const std::vector<standin::Datagram>& datagrams) {
-    std::vector<DWORD> ticks;
-    for (const standin::Datagram& d : datagrams) {
+    for (const standin::Datagram& d : DatagramsTo(to, prefix)) {
         ticks.push_back(d.at);
     }
     return ticks;
@@ -272,11 +258,8 @@ modulerun::RunSetup FeedRun(const char* interval, int32_t generation, const std:
     modulerun::RunSetup setup;
     setup.interval = interval;
     setup.generation = generation;
-    setup.script = [network, rate] {
-        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network", network);
-        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "AttitudeRate", rate);
-        fakehost::SetReadyWord(1); // a generation-0 host is sampled while its ready word is set
-    };
+    setup.keys = {{"Network", network}, {"AttitudeRate", rate}, {"Log", "Yes"}};
+    setup.script = [] { fakehost::SetReadyWord(1); }; // a generation-0 host samples while it is set
     return setup;
 }
 
@@ -305,16 +288,15 @@ TEST(NetworkFeeds, OwnRatesWhateverTheInterval) {
         const modulerun::Outcome out =
             modulerun::Simulate(FeedRun(c.interval, c.generation, kFeeds, c.rate), kSteps * 100);
         EXPECT_EQ(out.textTicks, line.textTicks) << "the line keeps its period";
-        EXPECT_EQ(TicksOf(DatagramsTo("127.0.0.4:10110")), out.textTicks);
+        EXPECT_EQ(Ticks("127.0.0.4:10110", ""), out.textTicks);
         const std::vector<DWORD> second = EveryNthStep(10, kSteps),
                                  attitude = EveryNthStep(c.attitudeSteps, kSteps);
-        for (int id : {0x00, 0x0A, 0x0B}) {
-            EXPECT_EQ(Gdl90Ticks("127.0.0.3:4000", id), second) << "ID " << id;
+        for (const char* kind : {"\x7E\x00", "\x7E\x0A", "\x7E\x0B", "\x7E\x65\x00"}) {
+            EXPECT_EQ(Ticks("127.0.0.3:4000", std::string(kind, kind[1] == 0x65 ? 3 : 2)), second) << kind[1];
         }
-        EXPECT_EQ(Gdl90Ticks("127.0.0.3:4000", 0x65, 0), second);
-        EXPECT_EQ(Gdl90Ticks("127.0.0.3:4000", 0x65, 1), attitude);
-        EXPECT_EQ(TicksOf(DatagramsTo("127.0.0.2:49002", "XGPS")), second);
-        EXPECT_EQ(TicksOf(DatagramsTo("127.0.0.2:49002", "XATT")), attitude);
+        EXPECT_EQ(Ticks("127.0.0.3:4000", "\x7E\x65\x01"), attitude);
+        EXPECT_EQ(Ticks("127.0.0.2:49002", "XGPS"), second);
+        EXPECT_EQ(Ticks("127.0.0.2:49002", "XATT"), attitude);
         // One sample serves each step that asks for one, the line's and the feeds' alike.
         std::vector<int> steps;
         for (int step = 0; step < kSteps; ++step) {
@@ -349,7 +331,7 @@ TEST(NetworkFeeds, HeartbeatWithAndWithoutFreshSamples) {
         }
         EXPECT_EQ(valid.size(), 8u);
         EXPECT_EQ(valid, expected);
-        EXPECT_EQ(Gdl90Ticks("127.0.0.3:4000", 0x0A).size(),
+        EXPECT_EQ(Ticks("127.0.0.3:4000", "\x7E\x0A").size(),
                   static_cast<size_t>(lastSample < 0 ? 0 : lastSample / 10 + 1));
     }
 }
@@ -410,10 +392,8 @@ TEST(NetworkOutputs, TcpClients) {
     clients[7].hangsUp = true;
     clients[9].sendError = WSAECONNRESET;
     modulerun::RunSetup setup;
+    setup.keys = {{"Network", "tcp:127.0.0.1:10110,tcp:10111"}, {"Log", "Yes"}};
     setup.script = [&clients] {
-        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network",
-                                 "tcp:127.0.0.1:10110,tcp:10111");
-        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "Yes");
         standin::S().busyPorts = {10111}; // the second server cannot listen; the first works
         standin::S().clients = clients;
     };
@@ -480,10 +460,8 @@ TEST(NetworkOutputs, RunAloneOrNotAtAll) {
         SCOPED_TRACE(std::string(c.port) + " " + c.network);
         modulerun::RunSetup setup;
         setup.port = c.port;
-        setup.script = [&c] {
-            standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network", c.network);
-            standin::S().failCreateFile = c.deviceMissing;
-        };
+        setup.keys = {{"Network", c.network}};
+        setup.script = [&c] { standin::S().failCreateFile = c.deviceMissing; };
         const modulerun::Outcome out = modulerun::Simulate(setup, 1000);
         EXPECT_EQ(fakehost::RegisteredHook() != nullptr, c.runs);
         EXPECT_EQ(static_cast<int>(standin::S().datagrams.size()), c.datagrams);
@@ -500,10 +478,8 @@ TEST(NetworkOutputs, RunAloneOrNotAtAll) {
 // entry only.
 TEST(NetworkOutputs, NothingListens) {
     modulerun::RunSetup setup;
+    setup.keys = {{"Network", "udp:127.0.0.9:9,gdl90:127.0.0.3,udp:127.0.0.5:10110"}, {"Log", "Yes"}};
     setup.script = [] {
-        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network",
-                                 "udp:127.0.0.9:9,gdl90:127.0.0.3,udp:127.0.0.5:10110");
-        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "Yes");
         standin::S().refusing = {"127.0.0.9:9", "127.0.0.3:4000"};
         standin::S().unreachable = {"127.0.0.5:10110"};
     };
@@ -567,21 +543,19 @@ TEST(Discovery, TabletsFoundMovedAndForgotten) {
         incoming.push_back({5000, std::string(nearby) + ":1", good, 2000});
     }
     modulerun::RunSetup setup = FeedRun("2000", 2, "gdl90:auto:5000");
-    setup.script = [&setup, incoming] {
-        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network", "gdl90:auto:5000");
-        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Log", "Yes");
-        standin::S().incoming = incoming;
-    };
+    setup.script = [incoming] { standin::S().incoming = incoming; };
     modulerun::Simulate(setup, 30000);
-    EXPECT_EQ(Gdl90Ticks("192.168.1.23:4000", 0), std::vector<DWORD>({50})) << "found at once, then moved";
+    const std::string heartbeat("\x7E\x00", 2);
+    EXPECT_EQ(Ticks("192.168.1.23:4000", heartbeat), std::vector<DWORD>({50})) << "found at once, then moved";
     std::vector<DWORD> heartbeats = EveryNthStep(10, 250);
     heartbeats.erase(heartbeats.begin());
-    EXPECT_EQ(Gdl90Ticks("192.168.1.23:4001", 0), heartbeats) << "from 1 s to 15 s after the last, at 10 s";
+    EXPECT_EQ(Ticks("192.168.1.23:4001", heartbeat), heartbeats)
+        << "from 1 s to 15 s after the last, at 10 s";
     heartbeats = EveryNthStep(10, 170);
     heartbeats.erase(heartbeats.begin(), heartbeats.begin() + 2);
     for (const char* nearby : {"172.16.0.1", "172.31.255.254", "169.254.1.1", "10.1.1.1", "127.0.0.5",
                                "192.168.0.1", "192.168.2.2"}) {
-        EXPECT_EQ(Gdl90Ticks(std::string(nearby) + ":4000", 0), heartbeats) << nearby;
+        EXPECT_EQ(Ticks(std::string(nearby) + ":4000", heartbeat), heartbeats) << nearby;
     }
     for (const char* ignored : {"8.8.8.8:4000", "172.32.0.1:4000", "192.168.9.9:4000", "10.0.0.1:4000"}) {
         EXPECT_TRUE(DatagramsTo(ignored).empty()) << ignored;

@@ -192,25 +192,20 @@ TEST_F(FixTest, NonFiniteValuesDropTheSampleOnlyWhenNeeded) {
         double NavSnapshot::*keptAsNaN = nullptr; // for the network records' "no data"
     } cases[] = {
         {0, kLatitude, nan, 0, 0, kSentenceGll, false},
-        {0, kTrueHeading, infinity, 0, 0, kSentenceGll, false},
         {0, kClockSecond, nan, 0, 0, kSentenceGll, false},
-        {0, kMagneticVariation, nan, 0, 0, kSentenceGll, false},
         {0, kAltitude, -infinity, 0, 0, kSentenceRmc, true, &NavSnapshot::altitudeMetres},
         {0, kAltitude, -infinity, 0, 0, kSentenceGga, false},
-        {0, kClockDayOfYear, nan, 0, 0, kSentenceGga, true},
         {0, kClockYear, nan, 0, 0, kSentenceRmc, false},
         {0, kAirspeed, nan, 0, 0, kSentenceRmc, true,
          &NavSnapshot::airspeedValue}, // kept every RMC from going out
         {1, kAirspeed, nan, 0, 0, kSentenceRpy, false},
         {0, kVerticalSpeed, infinity, 0, 0, kSentenceRmc, true, &NavSnapshot::verticalSpeedFpm},
-        {0, kSpare40, nan, 0, 0, 0x7EFF, true},
         {0, kAttitudeA, nan, 0, 0, kSentenceRpy, true}, // not read on generation 0
         {1, kAttitudeA, nan, 0, 0, kSentenceRpy, false},
         {1, kBankAngle, nan, 0, 0, kSentenceRmc, true, &NavSnapshot::bankDegrees},
         {1, kPitchAngle, nan, 0, 0, kSentenceRpy, false},
         {0, kWindDirection, nan, 0, 0, kSentenceRmc, true},
         {0, kWindDirection, nan, 0, kHundredKnots, kSentenceRmc, false},
-        {1, kMagneticTrack, nan, 5, 0, kSentenceRmc, true},
         {2, kMagneticTrack, nan, 1, 0, kSentenceRmc, true},
         {2, kMagneticTrack, nan, 5, 0, kSentenceRmc, false},
     };

@@ -59,8 +59,8 @@ TEST(ThreadsTest, EverySentenceFromOneWholeSampleAndShutDownEndsTheThread) {
         modulerun::RunSetup setup;
         setup.port = c.port;
         std::atomic<int> halfSteps{0};
+        setup.keys = {{"Network", c.network}};
         setup.script = [&c, &halfSteps] {
-            standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", "Network", c.network);
             standin::S().lineBaud = c.lineBaud;
             standin::S().onSleep = [&halfSteps](DWORD ms) {
                 if (ms == 0) {

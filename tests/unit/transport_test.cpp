@@ -1,7 +1,8 @@
 // The transport: the serial port's open and close sequences, the writer's state machine with its relay
-// path, and the output thread's pacing and handshake.
+// path, the output thread's pacing and handshake, and a line too slow for its period.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -188,6 +189,42 @@ TEST(TransportTest, RequestsComeEveryLimitPlusOneSteps) {
         EXPECT_EQ(modulerun::Simulate(setup, 2500).sampleSteps, c.steps);
         EXPECT_EQ(sampleRequested.load(), 0) << "every request was served, or none was made";
     }
+}
+
+// At 4800 baud a cycle of every record takes longer on the line than many periods: the module skips the
+// cycles that find the line busy, never queues a write behind another, never blocks, and what goes out is
+// always the sample taken just before it. The line costs the line only: the NMEA over UDP and TCP gets
+// every cycle's text, composed beside the one the line still sends.
+TEST(TransportTest, SlowLineSkipsCyclesAndCostsTheLineOnly) {
+    modulerun::RunSetup setup;
+    setup.sentences = modulerun::kEverySentence;
+    setup.mask = modulerun::kEveryRecord;
+    setup.generation = 2;
+    setup.keys = {{"Network", "udp:127.0.0.4:10110,tcp:10110"}};
+    setup.script = [] {
+        standin::S().lineBaud = 4800;
+        standin::S().clients.resize(1);
+    };
+    constexpr DWORD kRunMs = 60000, kPeriodMs = 200;
+    const modulerun::Outcome out = modulerun::Simulate(setup, kRunMs);
+    ASSERT_GE(out.texts.size(), 2u);
+    for (size_t i = 0; i + 1 < out.texts.size(); i++) {
+        const DWORD lineMs = static_cast<DWORD>((out.texts[i].size() * 10 * 1000 + 4799) / 4800);
+        ASSERT_GT(lineMs, 5 * kPeriodMs) << "the line is slower than the period";
+        EXPECT_EQ(out.textTicks[i + 1] - out.textTicks[i], (lineMs + kPeriodMs - 1) / kPeriodMs * kPeriodMs)
+            << "text " << i + 1 << " follows at the first compose that finds the line free";
+    }
+    std::printf("[ measured ] 4800 baud, %zu bytes a cycle: %zu texts from %d samples in %u ms\n",
+                out.texts[0].size(), out.texts.size(), out.samples, static_cast<unsigned>(kRunMs));
+    EXPECT_EQ(standin::S().writesWhileLineBusy, 0) << "no write was queued behind another";
+    EXPECT_NEAR(out.samples, static_cast<int>(kRunMs / kPeriodMs), 1) << "sampling keeps its pace";
+    std::string all;
+    for (const standin::Datagram& datagram : standin::S().datagrams) {
+        EXPECT_EQ(CheckCycleText(datagram.bytes.data(), datagram.bytes.size(), {setup.mask, 2, true}), "");
+        all += datagram.bytes;
+    }
+    EXPECT_EQ(static_cast<int>(standin::S().datagrams.size()), out.samples);
+    EXPECT_EQ(standin::S().clients[0].received, all) << "the TCP client was served every cycle";
 }
 
 } // namespace
