@@ -60,6 +60,17 @@ inline UINT_PTR Start(const RunSetup& setup) {
     return timer;
 }
 
+// Every expected text appears in the module's log, each after the one before.
+inline void ExpectLogInOrder(const std::vector<std::string>& expected) {
+    const std::string& log = standin::S().logText;
+    size_t at = 0;
+    for (const std::string& text : expected) {
+        const size_t found = log.find(text, at);
+        ASSERT_NE(found, std::string::npos) << "no \"" << text << "\" after offset " << at << " in:\n" << log;
+        at = found + text.size();
+    }
+}
+
 // What one simulated run saw.
 struct Outcome {
     int samples = 0;                // frames that ran the sampler

@@ -15,16 +15,6 @@ namespace {
 const char kLogPath[] = "C:\\Sim\\Modules\\Waypost.log";
 
 // Every expected text appears in the log, each after the one before.
-void ExpectInOrder(const std::vector<std::string>& expected) {
-    const std::string& log = standin::S().logText;
-    size_t at = 0;
-    for (const std::string& text : expected) {
-        const size_t found = log.find(text, at);
-        ASSERT_NE(found, std::string::npos) << "no \"" << text << "\" after offset " << at << " in:\n" << log;
-        at = found + text.size();
-    }
-}
-
 // The setup with Log=Yes, on a generation-2 host found by its main window.
 modulerun::RunSetup LoggedRun(modulerun::RunSetup setup) {
     setup.generation = 2;
@@ -45,7 +35,7 @@ TEST(LogTest, GoodStartUpAndShutDown) {
     setup.port = "NetHub";
     const modulerun::Outcome out = modulerun::Simulate(LoggedRun(setup), 1000);
     EXPECT_EQ(standin::S().logPath, kLogPath);
-    ExpectInOrder(
+    modulerun::ExpectLogInOrder(
         {"    0.000 Waypost " + std::string(kModuleVersion) + ", settings " + modulerun::kSettingsPath,
          "host generation 2 from the main window, class \"FS98MAIN\", title \"Flight Simulator 2004\"",
          "settings: Sentences=RMC,GGA PosTo6Decimal=Yes Interval=100",
@@ -123,7 +113,7 @@ TEST(LogTest, EachFailureNamesItsCause) {
         setup.services.relay = c.relay;
         setup.services.hook = setup.services.oldHook = c.hooks;
         modulerun::Simulate(LoggedRun(setup), 1000);
-        ExpectInOrder(c.lines);
+        modulerun::ExpectLogInOrder(c.lines);
     }
 }
 
