@@ -71,6 +71,22 @@ void AddressText(const sockaddr* address, char* text) {
                   port[0] << 8 | port[1]);
 }
 
+// Writes "a.b.c.d:port" into a socket address, both most significant byte first.
+void PutAddress(const char* text, sockaddr* address, int* length) {
+    unsigned part[5] = {};
+    std::sscanf(text, "%u.%u.%u.%u:%u", &part[0], &part[1], &part[2], &part[3], &part[4]);
+    const unsigned char bytes[6] = {
+        static_cast<unsigned char>(part[4] >> 8), static_cast<unsigned char>(part[4]),
+        static_cast<unsigned char>(part[0]),      static_cast<unsigned char>(part[1]),
+        static_cast<unsigned char>(part[2]),      static_cast<unsigned char>(part[3])};
+    sockaddr_in* in = reinterpret_cast<sockaddr_in*>(address);
+    *in = sockaddr_in{};
+    in->sin_family = AF_INET;
+    std::memcpy(&in->sin_port, bytes, 2);
+    std::memcpy(&in->sin_addr.s_addr, bytes + 2, 4);
+    *length = sizeof(sockaddr_in);
+}
+
 SocketState& StateOf(SOCKET s) {
     return socketStates[(s - kFirstSocket) % (kFirstClient - kFirstSocket)];
 }
@@ -551,16 +567,9 @@ SOCKET WINAPI accept(SOCKET, struct sockaddr* address, int* length) {
         }
         client.accepted = true;
         Log("accept(%u)", client.port);
-        // 127.0.0.1 at the client's port, both most significant byte first.
-        sockaddr_in* in = reinterpret_cast<sockaddr_in*>(address);
-        *in = sockaddr_in{};
-        in->sin_family = AF_INET;
-        const unsigned char port[] = {static_cast<unsigned char>(client.port >> 8),
-                                      static_cast<unsigned char>(client.port)},
-                            loopback[] = {127, 0, 0, 1};
-        std::memcpy(&in->sin_port, port, sizeof port);
-        std::memcpy(&in->sin_addr.s_addr, loopback, sizeof loopback);
-        *length = sizeof(sockaddr_in);
+        char peer[sizeof standin::SocketState::connectedTo];
+        std::snprintf(peer, sizeof peer, "127.0.0.1:%u", client.port);
+        standin::PutAddress(peer, address, length);
         S().openSockets++;
         return standin::kFirstClient + i;
     }
@@ -644,18 +653,7 @@ int WINAPI recvfrom(SOCKET s, char* data, int length, int, struct sockaddr* from
             continue;
         }
         incoming.taken = true;
-        unsigned a, b, c, d, port;
-        std::sscanf(incoming.from.c_str(), "%u.%u.%u.%u:%u", &a, &b, &c, &d, &port);
-        sockaddr_in* in = reinterpret_cast<sockaddr_in*>(from);
-        *in = sockaddr_in{};
-        in->sin_family = AF_INET;
-        const unsigned char portBytes[] = {static_cast<unsigned char>(port >> 8),
-                                           static_cast<unsigned char>(port)},
-                            address[] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
-                                         static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
-        std::memcpy(&in->sin_port, portBytes, sizeof portBytes);
-        std::memcpy(&in->sin_addr.s_addr, address, sizeof address);
-        *fromLength = sizeof(sockaddr_in);
+        standin::PutAddress(incoming.from.c_str(), from, fromLength);
         const size_t taken = std::min(incoming.bytes.size(), static_cast<size_t>(length));
         std::memcpy(data, incoming.bytes.data(), taken);
         return taken < incoming.bytes.size() ? standin::SocketFails(WSAEMSGSIZE) : static_cast<int>(taken);
