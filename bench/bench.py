@@ -268,7 +268,9 @@ def native_rows(path):
             "BM_ConvertFlightState": "fix computation alone (per sample)",
         }.get(name)
         if name == "BM_ComposeCycleEveryOutput":
-            what = "ComposeCycle with serial, UDP, 8 TCP readers, EFB and GDL 90 (output thread, per cycle)"
+            what = "ComposeCycle with serial, UDP and 8 TCP readers (output thread, per cycle)"
+        elif name == "BM_FeedStep":
+            what = "feeds at a step with every record: EFB, GDL 90 and 8 tablets (output thread)"
         elif name.startswith("BM_ComposeRecords/"):
             what = "ComposeRecords, " + label
         elif name.startswith("BM_ComposeCycle/"):

@@ -9,11 +9,13 @@
 #include "host/linkage.h"
 #include "module/lifecycle.h"
 #include "sampling/fix.h"
+#include "sentences/network_records.h"
 #include "sentences/output_buffer.h"
 #include "sentences/records.h"
 #include "settings/network_settings.h"
 #include "settings/settings.h"
 #include "transport/cycle.h"
+#include "transport/discovery.h"
 #include "transport/network.h"
 #include "transport/output_thread.h"
 #include "transport/serial.h"
@@ -109,27 +111,49 @@ void BM_ComposeCycle(benchmark::State& state) {
 }
 BENCHMARK(BM_ComposeCycle)->Arg(kSentenceRmc)->Arg(kEveryRecord);
 
-// A cycle with every output: the serial line, NMEA over UDP and to eight TCP readers, the EFB lines and every
-// GDL 90 record (a second passes between cycles, so the once-a-second records go out every time).
+// A cycle with every output of the line's text: the serial line, NMEA over UDP and to eight TCP readers.
 void BM_ComposeCycleEveryOutput(benchmark::State& state) {
     StartModule(2);
     sentenceMask = kEveryRecord;
-    const NetworkEntry entries[] = {{kNetworkUdp, 0x7F000001, 10110},
-                                    {kNetworkTcp, 0x7F000001, 10110},
-                                    {kNetworkXgps, 0x7F000001, 49002},
-                                    {kNetworkGdl90, 0x7F000001, 4000}};
-    networkEntryCount = 4;
+    const NetworkEntry entries[] = {{kNetworkUdp, 0x7F000001, 10110}, {kNetworkTcp, 0x7F000001, 10110}};
+    networkEntryCount = 2;
     std::copy(std::begin(entries), std::end(entries), networkEntries);
     standin::S().clients.resize(kMaxTcpClients);
     OpenNetworkOutputs();
     for (auto _ : state) {
-        standin::S().tickCount += 1000;
         ComposeCycle();
     }
     CloseNetworkOutputs();
-    state.SetLabel("every record and every output");
+    state.SetLabel("every record, serial, UDP and 8 TCP readers");
 }
 BENCHMARK(BM_ComposeCycleEveryOutput);
+
+// The feeds' work at a step that sends every record, as the output thread does it once a second: the
+// reports of the last step's datagrams read, ForeFlight's listener polled, then the EFB lines and the GDL 90
+// frames to an entry of each and to eight tablets found by their announcements.
+void BM_FeedStep(benchmark::State& state) {
+    StartModule(2);
+    const NetworkEntry entries[] = {{kNetworkXgps, 0x7F000001, 49002},
+                                    {kNetworkGdl90, 0x7F000001, 4000},
+                                    {kNetworkGdl90, 0, kDiscoveryDefaultPort}};
+    networkEntryCount = 3;
+    std::copy(std::begin(entries), std::end(entries), networkEntries);
+    for (int tablet = 0; tablet < kMaxTablets; ++tablet) {
+        standin::S().incoming.push_back({kDiscoveryDefaultPort,
+                                         "192.168.1." + std::to_string(tablet + 10) + ":1",
+                                         R"({"App":"ForeFlight","GDL90":{"port":4000}})"});
+    }
+    OpenNetworkOutputs();
+    PollNetwork(0); // the tablets are found
+    const Gdl90Status status = {Gdl90SecondsOfDay(navSnapshot), true};
+    for (auto _ : state) {
+        PollNetwork(1000);
+        SendFeedRecords(kFeedHeartbeat | kFeedPosition | kFeedAttitude, status);
+    }
+    CloseNetworkOutputs();
+    state.SetLabel("EFB and GDL 90, 8 tablets, every record");
+}
+BENCHMARK(BM_FeedStep);
 
 } // namespace
 

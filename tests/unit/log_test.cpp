@@ -14,7 +14,6 @@ namespace {
 
 const char kLogPath[] = "C:\\Sim\\Modules\\Waypost.log";
 
-// Every expected text appears in the log, each after the one before.
 // The setup with Log=Yes, on a generation-2 host found by its main window.
 modulerun::RunSetup LoggedRun(modulerun::RunSetup setup) {
     setup.generation = 2;
@@ -52,17 +51,16 @@ TEST(LogTest, GoodStartUpAndShutDown) {
 }
 
 TEST(LogTest, EachFailureNamesItsCause) {
-    auto set = [](const char* key, const char* value) {
-        standin::SetProfileValue(modulerun::kSettingsPath, "Waypost", key, value);
-    };
     const struct {
         const char* port;
+        std::map<std::string, std::string> keys;
         std::function<void()> script;
         std::vector<std::string> lines;
         uint32_t mask = 0x005; // of the records the run sends
         bool relay = true, hooks = true;
     } cases[] = {
         {"COM3",
+         {},
          [] {
              standin::S().failCreateFile = true;
              standin::S().createFileError = ERROR_ACCESS_DENIED;
@@ -70,21 +68,25 @@ TEST(LogTest, EachFailureNamesItsCause) {
          {"serial COM3: cannot open: access denied: another program holds COM3",
           "no output can run: the module stays idle"}},
         {"COM3",
+         {},
          [] { standin::S().failCreateFile = true; },
          {"serial COM3: cannot open: this computer has no port of that name"}},
         {"NetHub",
+         {},
          nullptr,
          {"relay: the host has no relay module; texts are dropped",
           "summary: relay: 0 texts, 0 bytes handed over, 4 dropped"},
          0x005,
          false},
         {"COM1",
+         {},
          nullptr,
          {"the host has filled neither hook service: the module stays idle"},
          0x005,
          true,
          false},
         {"COM1",
+         {},
          [] {
              standin::S().writeResults.assign(10, {FALSE, ERROR_ACCESS_DENIED});
          },
@@ -92,13 +94,11 @@ TEST(LogTest, EachFailureNamesItsCause) {
           "summary: serial COM1: 0 texts, 0 bytes, 4 failed writes, 0 cycles skipped while the line was "
           "busy"}},
         {"COM1",
-         [set] {
-             set("Interval", "50");
-             set("Sentences", "RMC,XYZ");
-             set("Speed", "fast");
-             set("Network", "udp:1.2.3:5,tcp:10110");
-             standin::S().busyPorts = {10110};
-         },
+         {{"Interval", "50"},
+          {"Sentences", "RMC,XYZ"},
+          {"Speed", "fast"},
+          {"Network", "udp:1.2.3:5,tcp:10110"}},
+         [] { standin::S().busyPorts = {10110}; },
          {"setting Sentences: \"XYZ\" ignored: no record of that name", "setting Speed: \"fast\" read as 0",
           "setting Interval: \"50\" raised to 100 ms", "setting Network: entry \"udp:1.2.3:5\" ignored",
           "network tcp 0.0.0.0:10110: cannot listen: System text 10048 (error 10048)"},
@@ -108,6 +108,7 @@ TEST(LogTest, EachFailureNamesItsCause) {
         SCOPED_TRACE(c.lines[0]);
         modulerun::RunSetup setup;
         setup.port = c.port;
+        setup.keys = c.keys;
         setup.script = c.script;
         setup.mask = c.mask;
         setup.services.relay = c.relay;
