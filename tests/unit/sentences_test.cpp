@@ -73,9 +73,6 @@ TEST_F(SentencesTest, NmeaWithNegativeAndStandingValues) {
         {-10.35, 0.05, "$PGRMZ,-33.9,f,2*10\r\n",
          "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,-10.3,M,,,,*2A\r\n",
          "$GPVTG,84.4,T,80.2,M,0.0,N,0.0,K*4C\r\n"},
-        {3048.05, 22.45, "$PGRMZ,10000.2,f,2*07\r\n",
-         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,3048.0,M,,,,*0A\r\n",
-         "$GPVTG,84.4,T,80.2,M,22.4,N,41.5,K*48\r\n"},
         {-0.45, 0.05, "$PGRMZ,-1.4,f,2*2C\r\n",
          "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,-0.4,M,,,,*1C\r\n",
          "$GPVTG,84.4,T,80.2,M,0.0,N,0.0,K*4C\r\n"},
@@ -119,18 +116,10 @@ TEST(OneDecimal, SignIntegerPartAndTenthsDigit) {
     const struct {
         double value;
         const char* text;
-    } cases[] = {{22.45, "22.4"},
-                 {-10.35, "-10.3"},
-                 {-0.45, "-0.4"},
-                 {-0.04, "0.0"},
-                 {0.0, "0.0"},
-                 {-0.0, "0.0"},
-                 {0.99, "0.9"},
-                 {359.99, "359.9"},
-                 {1e12, "2147483647.9"},
-                 {-1e12, "-2147483647.9"},
-                 {infinity, "2147483647.9"},
-                 {std::nan(""), "0.0"}};
+    } cases[] = {
+        {22.45, "22.4"},      {-10.35, "-10.3"},      {-0.45, "-0.4"},          {-0.04, "0.0"},
+        {-0.0, "0.0"},        {1e12, "2147483647.9"}, {-1e12, "-2147483647.9"}, {infinity, "2147483647.9"},
+        {std::nan(""), "0.0"}};
     for (const auto& c : cases) {
         const OneDecimal d = ToOneDecimal(c.value);
         EXPECT_EQ(std::string(d.sign) + std::to_string(d.whole) + "." + std::to_string(d.tenths), c.text)
