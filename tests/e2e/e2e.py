@@ -38,8 +38,6 @@ import waypost_run as run  # noqa: E402
 
 ALL_RECORDS = "RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY,HDT,HDM,HDG"
 NMEA_SET = "RMC,GGA,GSA,GSV,VTG,GLL"
-MASK_BITS = {"RMC": 0x001, "GLL": 0x002, "GGA": 0x004, "VTG": 0x008, "RMA": 0x010, "PGRMZ": 0x020, "GSA": 0x040,
-             "GSV": 0x080, "GTEXT": 0x200, "AV400": 0x400, "RPY": 0x800, "HDT": 0x1000, "HDM": 0x2000, "HDG": 0x4000}
 REQUESTS = [0x47, 0x48, 0x56, 0x52, 0x49, 0x40, 0x155, 0x157, 0x158, 0x06, 0x07, 0x05, 0x09, 0x08, 0x3D, 0x41,
             0x4D, 0x4F, 0x33A, 0x29, 0x341, 0x342]
 SERIAL_PORT = 41
@@ -291,14 +289,11 @@ class Replay:
 
     def __init__(self, replay_exe, scenario, samples, hundredths):
         settings = scenario.settings()
-        tokens = settings.get("Sentences", "RMC").upper().split(",")
-        mask = sum(bit for token, bit in MASK_BITS.items() if token in tokens
-                   and (token != "RPY" or scenario.generation() != 0)) or MASK_BITS["RMC"]
-        six = 0 if settings.get("PosTo6Decimal", "Yes").lower().startswith("no") else 1
         lines = []
         for sample, hundredth in zip(samples, hundredths):
-            values = " ".join(repr(float(sample["values"].get(str(id_), 0.0))) for id_ in REQUESTS)
-            lines.append("%d %d %d %d %d %s\n" % (scenario.generation(), six, mask, hundredth,
+            values = " ".join("%s %r" % value for value in sample["values"].items())  # request id, host value
+            lines.append("%d %s %s %d %d %s\n" % (scenario.generation(), settings["Sentences"],
+                                                  settings.get("PosTo6Decimal", "Yes"), hundredth,
                                                   sample["groundSpeedWord"], values))
         result = subprocess.run([run.WINE_RUN, replay_exe], input="".join(lines), capture_output=True, text=True,
                                 timeout=300)

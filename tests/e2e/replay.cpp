@@ -3,8 +3,9 @@
 // does; the checks compare what the DLL sent inside the stand-in host with it, byte for byte, while the
 // unit tests pin the arithmetic itself to literal texts.
 //
-// Input, one sample a line: generation six-decimals mask hundredths ground-speed-word and the 22 values of
-// the request table in order. Output, one line each: the cycle's text as hexadecimal, or "dropped".
+// Input, one sample a line: generation, the Sentences and PosTo6Decimal settings as the file holds them,
+// hundredths, ground-speed word, then pairs of request id and host value. Output, one line each: the
+// cycle's text as hexadecimal, or "dropped".
 #include <cstdio>
 #include <cstdlib>
 
@@ -18,17 +19,25 @@
 #include "win32_standin.h"
 
 int main() {
-    char line[4096];
-    while (std::fgets(line, sizeof line, stdin) != nullptr) {
+    const char path[] = "C:\\Waypost.ini";
+    char line[4096], sentences[256], six[16];
+    int generation, hundredths, used;
+    unsigned groundSpeedWord;
+    while (std::fgets(line, sizeof line, stdin) != nullptr &&
+           std::sscanf(line, "%d %255s %15s %d %u%n", &generation, sentences, six, &hundredths,
+                       &groundSpeedWord, &used) == 5) {
         standin::Reset();
-        char* at = line;
-        HostGeneration = static_cast<int32_t>(std::strtol(at, &at, 10));
-        sixDecimalMinutes = static_cast<int32_t>(std::strtol(at, &at, 10));
-        sentenceMask = static_cast<SentenceMask>(std::strtoul(at, &at, 10));
-        const int32_t hundredths = static_cast<int32_t>(std::strtol(at, &at, 10));
-        const uint32_t groundSpeedWord = static_cast<uint32_t>(std::strtoul(at, &at, 10));
-        for (HostVariableRequest& request : requestTable) {
-            request.value = std::strtod(at, &at);
+        HostGeneration = generation;
+        standin::SetProfileValue(path, kSettingsSection, "Sentences", sentences);
+        standin::SetProfileValue(path, kSettingsSection, "PosTo6Decimal", six);
+        LoadSettings(path);
+        // One batch is one host generation: the entries it does not read are never given and stay 0.
+        char* at = line + used;
+        for (long id = std::strtol(at, &at, 10); id != 0; id = std::strtol(at, &at, 10)) {
+            const double value = std::strtod(at, &at);
+            for (HostVariableRequest& request : requestTable) {
+                request.value = request.id == static_cast<uint32_t>(id) ? value : request.value;
+            }
         }
         if (!ConvertFlightState(groundSpeedWord)) {
             std::puts("dropped");
