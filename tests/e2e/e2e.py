@@ -7,11 +7,11 @@
   e2e.py check GROUP --out DIR --replay replay.exe --zip ZIP --version TEXT --version-numbers A,B,C,D
       checks what the run left: relay (every text the relay received, byte for byte against the module's
       composition of the values served, and the EFB and GDL 90 feeds' pace against it), serial (line
-      settings, the byte stream, gpsdecode's fixes against the aircraft's true position), lifecycle
-      (generations, hook services, registrations, missing services, failed start-up, early shut-down, settings
-      write-back), network (gpsd's fixes and headings over UDP and TCP, the EFB text and GDL 90 decoded from
-      the public formats against the aircraft, ForeFlight found by its announcement, several TCP clients, the
-      serial line beside them), log (the module's log lines), package
+      settings, the byte stream, gpsdecode's fixes against the aircraft's true position), lifecycle (a port
+      that does not open, early shut-down, the settings file a first run makes), network (gpsd's fixes and
+      headings over UDP and TCP, the EFB text and GDL 90 decoded from the public formats against the aircraft,
+      ForeFlight found by its announcement, a closed port, several TCP clients, the serial line beside them),
+      log (the module's log lines of a normal run and a failing port), package
       (the zip's files, the version its folder, module, host and log carry, and its host and module run as a
       player gets them)
 """
@@ -38,8 +38,6 @@ import waypost_run as run  # noqa: E402
 
 ALL_RECORDS = "RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY,HDT,HDM,HDG"
 NMEA_SET = "RMC,GGA,GSA,GSV,VTG,GLL"
-REQUESTS = [0x47, 0x48, 0x56, 0x52, 0x49, 0x40, 0x155, 0x157, 0x158, 0x06, 0x07, 0x05, 0x09, 0x08, 0x3D, 0x41,
-            0x4D, 0x4F, 0x33A, 0x29, 0x341, 0x342]
 SERIAL_PORT = 41
 NETWORK_SERIAL_PORT = 43
 MISSING_PORT = 77
@@ -77,9 +75,6 @@ SCENARIOS = {
     "early-shutdown": dict(
         settings=[("Port", "NetHub")], options=["--generation", "2004"], run=5, linger=30),
     "first-run-settings": dict(settings=None, options=["--generation", "2004"], run=2),
-    "settings-limits": dict(
-        settings=[("PosTo6Decimal", "nope"), ("Port", "nethub2"), ("Speed", "abc"), ("Interval", "50")],
-        options=["--generation", "2004"], run=2),
     "serial": dict(
         settings=[("Port", "COM%d" % SERIAL_PORT), ("Speed", "19200"), ("Sentences", NMEA_SET),
                   ("Interval", "1000"), ("Log", "Yes")],
@@ -316,8 +311,6 @@ def check_relay(out, replay_exe):
         pairs = []
         for index, relay in enumerate(texts):
             where = "%s text %d (t=%.2f)" % (name, index + 1, relay["t"])
-            checks.expect(relay["arg"] == 1 and relay["length"] == len(relay["text"].encode("latin-1")),
-                          "%s: send arguments (%s, length %s)" % (where, relay["arg"], relay["length"]))
             # The next sample waits for this text's hand-over: the one before it is the one it came from.
             earlier = [sample for sample in scenario.samples if sample["t"] <= relay["t"] + 0.005]
             sample = earlier[-1] if earlier else None
@@ -366,7 +359,7 @@ def cycles_on_line(text, first="$GPGSA"):
     return [first + piece for piece in text.split(first) if piece]
 
 
-def check_serial(out, replay_exe):
+def check_serial(out):
     checks = Checks("serial")
     scenario = Scenario(out, "serial")
     scenario.common_checks(checks)
@@ -379,15 +372,6 @@ def check_serial(out, replay_exe):
     checks.expect(text.startswith("$GPGSA"), "stream begins %r" % text[:20])
     checks.expect(len(cycles) >= len(scenario.samples) - 1 and len(cycles) >= 20,
                   "%d cycles on the line for %d samples" % (len(cycles), len(scenario.samples)))
-    # Each cycle is the composition of the sample served at its clock time.
-    by_clock = {sample["truth"]["time"].replace(":", ""): sample for sample in scenario.samples}
-    pairs = [(cycle, by_clock.get(re.search(r"\$GPRMC,(\d{6})", cycle).group(1))) for cycle in cycles]
-    checks.expect(all(sample for _, sample in pairs), "a cycle on the line matches no sample's clock time")
-    pairs = [(cycle, sample) for cycle, sample in pairs if sample]
-    replay = Replay(replay_exe, scenario, [s for _, s in pairs], [hundredths_of(c) for c, _ in pairs])
-    for index, ((cycle, _), expected) in enumerate(zip(pairs, replay.texts)):
-        checks.expect(cycle.encode("latin-1") == expected, "cycle %d on the line: %r, composed %r" % (
-            index + 1, cycle, expected.decode("latin-1")))
     fixes = gpsdecode(text.encode("latin-1"))
     checks.expect(len(fixes) >= len(cycles) - 2, "gpsdecode decoded %d fixes from %d cycles" % (len(fixes), len(cycles)))
     worst = check_fixes(checks, "gpsdecode", fixes, scenario.samples)
@@ -401,52 +385,8 @@ def gpsdecode(data):
     return list(run.tpv_fixes(result.stdout.decode("ascii", "replace").splitlines()))
 
 
-# Scenario: (version word, (service, entry) that registers, (service, entry) that removes, variables requested,
-# relay texts expected, RPY expected)
-LIFECYCLE = {
-    "relay-gen2": (0x900, (1, 270), (1, 271), 22, True, True),
-    "relay-gen1-antimeridian": (0x800, (4, 6), (4, 7), 20, True, True),
-    "relay-gen0-98": (0, (4, 6), (4, 7), 16, True, False),
-    "serial": (0x900, (1, 270), (1, 271), 22, False, False),
-}
-
-
 def check_lifecycle(out):
     checks = Checks("lifecycle")
-    for name, (version, registers, removes, requests, sends, attitude) in LIFECYCLE.items():
-        scenario = Scenario(out, name)
-        scenario.common_checks(checks)
-        linkage = scenario.one("linkage") or {}
-        checks.expect(linkage.get("version") == version and linkage.get("leading") == 0x102,
-                      "%s: Linkage %s, expected leading 0x102 and version 0x%X" % (name, linkage, version))
-        hooks = scenario.of("hook")
-        actions = [(hook["action"], hook["service"], hook["entry"], hook["constant"]) for hook in hooks]
-        checks.expect(actions == [("register",) + registers + (2,), ("remove",) + removes + (2,)],
-                      "%s: hook calls %s" % (name, actions))
-        if hooks:
-            delay = hooks[0]["t"] - scenario.one("init")["t"]
-            # Never before the 25 s start delay; late only by what the host's message loop takes.
-            checks.expect(24.9 <= delay <= 40.0, "%s: hook registered %.2f s after start-up" % (name, delay))
-        samples = scenario.samples
-        # The first sample registers the generation's requests, each reads them all.
-        checks.expect(len(samples) >= 3 and samples[0]["registered"] == REQUESTS[:requests] and
-                      all(s["read"] == REQUESTS[:requests] for s in samples), "%s: registrations and reads %s" % (
-                          name, [(s["registered"], s["read"]) for s in samples[:2]]))
-        texts = scenario.of("relay")
-        if not sends:
-            checks.expect(not texts, "%s: relay received %d texts" % (name, len(texts)))
-        checks.expect(any("$RPY" in text["text"] for text in texts) == attitude,
-                      "%s: attitude sentence %s" % (name, "missing" if attitude else "present"))
-        deinit = scenario.one("deinit") or {}
-        checks.expect(deinit.get("hooksLeft") == 0 and deinit.get("threadsAfter", 99) <= deinit.get("threadsBefore", 0),
-                      "%s: after shut-down %s" % (name, deinit))
-
-    # The ready word holds a generation-0 host's samples back: registration waits for it.
-    scenario = Scenario(out, "relay-gen0-98")
-    if scenario.samples:
-        delay = scenario.samples[0]["t"] - scenario.one("init")["t"]
-        checks.expect(delay >= 30.0, "relay-gen0-98: first sample %.2f s after start-up, ready only after 30 s" % delay)
-
     # A port that does not open: start-up stops, the module stays idle, the host runs on.
     scenario = Scenario(out, "unopenable-port")
     scenario.common_checks(checks)
@@ -463,14 +403,12 @@ def check_lifecycle(out):
                   unload.get("freed") is True and end.get("t", 0) - unload.get("t", 0) >= 29.5,
                   "early-shutdown: start timer, no hook, unloaded and ran on 30 s: %s" % scenario.records)
 
-    # Settings written back on the first run, with defaults and limits; nothing more.
-    for name, expected in [
-            ("first-run-settings", {"PosTo6Decimal": "Yes", "Port": "COM1", "Speed": "4800", "Interval": "2000"}),
-            ("settings-limits", {"PosTo6Decimal": "No", "Port": "nethub2", "Speed": "0", "Interval": "100"})]:
-        scenario = Scenario(out, name)
-        scenario.common_checks(checks)
-        entries = (scenario.one("settings") or {}).get("entries")
-        checks.expect(entries == expected, "%s: settings file holds %s, expected %s" % (name, entries, expected))
+    # A first run makes the settings file with the defaults, through the real profile calls.
+    scenario = Scenario(out, "first-run-settings")
+    scenario.common_checks(checks)
+    entries = (scenario.one("settings") or {}).get("entries")
+    checks.expect(entries == {"PosTo6Decimal": "Yes", "Port": "COM1", "Speed": "4800", "Interval": "2000"},
+                  "first-run-settings: settings file holds %s" % entries)
     return checks.report()
 
 
@@ -523,6 +461,8 @@ def check_network(out):
     checks.expect(scenario.result.get("endedAfterExit", 99) < 10, "connections ended %.1f s after the host exited" % (
         scenario.result.get("endedAfterExit", 99)))
     log = scenario.module_log()
+    checks.expect("network udp: nothing listens at 127.0.0.1:%s: is the app open" % (
+        scenario.result.get("ports", {}).get("closed")) in log, "the closed port is not logged as unheard")
     checks.expect(re.search(r"client 127\.0\.0\.1:\d+ closed: not reading for 5 s", log) is not None,
                   "the client that never reads was not closed: %s" % scenario.result.get("stalled"))
     # The serial line beside them carried every cycle the module counted: none was held up (the period is
@@ -623,9 +563,8 @@ def feed_matches(m, sample, slack):
 
 
 def check_log(out):
-    """The module's log of a run like the demo's and of a port that does not open."""
+    """The module's log of a normal run and of a port that does not open."""
     checks = Checks("log")
-    port = Scenario(out, "network").result.get("ports", {}).get
     expected = {
         "serial": [r"^ +0\.\d{3} Waypost \S+, settings Z:.*\\Waypost\.ini$",
                    r"host generation 2 from the main window, class \"FS98MAIN\"",
@@ -634,19 +573,6 @@ def check_log(out):
                    r"summary: serial COM%d: \d+ texts, \d+ bytes, 0 failed writes" % SERIAL_PORT, r"shut down after"],
         "unopenable-port": [r"serial COM%d: cannot open: " % MISSING_PORT, r"no output can run: the module stays idle",
                             r"shut down after"],
-        "network": [r"network tcp 127\.0\.0\.1:\d+: listening",
-                    r"network gdl90 auto:%s: listening for ForeFlight's announcements" % port("announce"),
-                    r"network feeds: position every 1\.0 s, attitude every 0\.2 s",
-                    r"network gdl90 127\.0\.0\.1:\d+: first text sent",
-                    r"network udp: nothing listens at 127\.0\.0\.1:%s: is the app open and in front" % port("closed"),
-                    r"network: ForeFlight at 127\.0\.0\.1 asks for GDL 90 on port %s$" % port("tablet"),
-                    r"network: ForeFlight at 127\.0\.0\.1 forgotten: no announcement for 15 s",
-                    r"summary: network udp 127\.0\.0\.1:%s: \d+ datagrams, \d+ bytes, 0 failed, 0 refused" % (
-                        port("udp")),
-                    r"summary: network udp 127\.0\.0\.1:%s: \d+ datagrams, \d+ bytes, 0 failed, [1-9]\d* refused" % (
-                        port("closed")),
-                    r"summary: network gdl90 auto:%s: %d announcements, 0 ignored; 1 tablets found, 0 turned away" % (
-                        port("announce"), ANNOUNCEMENTS)],
     }
     for name, patterns in expected.items():
         log = Scenario(out, name).module_log()
@@ -656,7 +582,6 @@ def check_log(out):
             found = next((i for i in range(at, len(lines)) if re.search(pattern, lines[i])), None)
             if checks.expect(found is not None, "%s: no line /%s/ after line %d of its log" % (name, pattern, at)):
                 at = found
-        checks.expect(len(log) <= 65536 and log.endswith("\r\n"), "%s: log of %d bytes" % (name, len(log)))
         print("[e2e] log of %s: %d lines" % (name, len(lines) - 1))
     return checks.report()
 
@@ -728,7 +653,7 @@ def main():
     if not os.path.exists(os.path.join(out, "summary.json")):
         print("[e2e] no run in %s" % out)
         return 1
-    checks = {"relay": lambda: check_relay(out, arguments.replay), "serial": lambda: check_serial(out, arguments.replay),
+    checks = {"relay": lambda: check_relay(out, arguments.replay), "serial": lambda: check_serial(out),
               "lifecycle": lambda: check_lifecycle(out),
               "network": lambda: check_network(out), "log": lambda: check_log(out),
               "package": lambda: check_package(out, arguments.zip, arguments.version, arguments.version_numbers)}
