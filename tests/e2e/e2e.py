@@ -314,8 +314,10 @@ def check_serial(out, arguments):
                       "line settings lack %r: %r" % (flag, settings))
     text = scenario.line_text()
     cycles = cycles_on_line(text)
-    checks.expect(text.startswith("$GPGSA") and len(cycles) >= max(len(scenario.samples) - 1, 20),
-                  "%d cycles for %d samples, beginning %r" % (len(cycles), len(scenario.samples), text[:20]))
+    # Whole sentences from the first byte to the last, each ending in CR LF; a cycle for each sample.
+    whole = text.startswith("$GPGSA") and re.fullmatch(r"(\$GP[A-Z]{3},[^*$\r\n]*\*[0-9A-F]{2}\r\n)+", text)
+    checks.expect(whole and len(cycles) >= max(len(scenario.samples) - 1, 20), "%d cycles for %d samples, whole "
+                  "sentences %s: %r ... %r" % (len(cycles), len(scenario.samples), bool(whole), text[:20], text[-20:]))
     decoded = subprocess.run(["gpsdecode", "-j"], input=text.encode("latin-1"), capture_output=True, timeout=60)
     fixes = list(run.tpv_fixes(decoded.stdout.decode("ascii", "replace").splitlines()))
     checks.expect(len(fixes) >= len(cycles) - 2, "gpsdecode: %d fixes from %d cycles" % (len(fixes), len(cycles)))
