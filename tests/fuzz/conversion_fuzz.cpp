@@ -1,9 +1,10 @@
 // One sample from any raw host values: any doubles in the request table (NaN, infinities, denormals, huge
 // values), any ground-speed and ready words, any generation, with services present or absent, through
-// SampleFlightState and the fake host. A sample either completes with a snapshot whose NaN values no selected
-// record of the line prints, or changes nothing; the cycle composed from it reads back well formed, and from
-// host values within the ranges below within NMEA 0183's 82 characters. The network records of the snapshot
-// come out whole, "no data" included. What each value becomes is the unit tests' part.
+// SampleFlightState and the fake host. A sample either completes, only with both services and a ready host,
+// with a snapshot whose NaN values no selected record of the line prints, or changes nothing; the cycle
+// composed from it reads back well formed, and from host values within the ranges below within NMEA 0183's 82
+// characters. The network records of the snapshot come out whole, "no data" included. What each value becomes
+// is the unit tests' part.
 #include <cmath>
 #include <cstring>
 
@@ -113,14 +114,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const NavSnapshot before = navSnapshot;
     sampleRequested = 1;
     SampleFlightState();
+    // A sample needs both services and, on generation 0, the host's ready word.
+    const bool hostReady =
+        services.globalData && services.variables && (HostGeneration != 0 || readyWord != 0);
     if (dataReady == 0) {
         Require(std::memcmp(&before, &navSnapshot, sizeof before) == 0,
                 "a sample without data changed the snapshot");
-        Require(
-            !(sane && services.globalData && services.variables && (HostGeneration != 0 || readyWord != 0)),
-            "host values within range gave no sample");
+        Require(!(sane && hostReady), "host values within range gave no sample");
         return 0;
     }
+    Require(hostReady, "a sample completed without its services or before the host was ready");
     Require(!NaNWherePrinted(navSnapshot, mask), "a NaN reached a value the line prints");
     const int32_t length = ComposeRecords(OutputBuffer, in.ConsumeIntegralInRange(0, 99));
     Require(length >= 0 && length < kOutputBufferSize, "the text's length lies outside the buffer");
