@@ -87,11 +87,9 @@ TEST(AllocationTest, NothingAllocatesAfterStartUp) {
         bool refuseWrites; // every write refused (the purge path)
         bool everyOutput;  // the log and every kind of network output, with TCP clients
     } cases[] = {
-        {"serial, writes finish at once", "COM1", 0, false, false},
-        {"serial, 4800 baud: cycles skipped while the line is busy", "COM1", 4800, false, false},
         {"serial, writes refused", "COM1", 0, true, false},
         {"relay", "NetHub", 0, false, false},
-        {"serial, the log and every network output", "COM1", 0, false, true},
+        {"serial at 4800 baud (cycles skipped), the log and every network output", "COM1", 4800, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -44,8 +44,6 @@ TEST(HostTest, GenerationFromTheMainWindowAtAttachOnly) {
         {{{kOwn, "FSMAIN", "Flight Simulator 98"}}, 0, 0},
         {{{kOwn, "FSMAIN", "Flight Simulator 1998"}}, 2, 0x900},
         {{{kOwn, "FSMAIN", "Sim 2004 2002"}}, 1, 0x800},
-        {{{kOwn, "FSMAIN", "Sim 2004 2000"}}, 0, 0},
-        {{{kOwn, "FSMAIN", "Flight Simulator2002"}}, 2, 0x900},
         {{{kOwn, "FSMAIN", ""}}, 2, 0x900},
         {{{kOwn, "FSMAINX", "Flight Simulator 2002"}}, 0, 0},
         {{{kOwn, "fsMAIN", "Flight Simulator 2002"}}, 0, 0},
@@ -93,7 +91,6 @@ TEST(HostTest, StartUpReadsTheSettingsBesideTheLibraryOrStaysIdle) {
         {"C:\\Sim.9\\Waypost", "C:\\Sim.ini", false, false},
         {"Waypost", ".ini", false, false},
         {a255 + ".dll", a255 + ".ini", false, false}, // 259 characters
-        {a255 + ".d", a255 + ".ini", false, false},   // grows to 259
         {a255 + "a.d", "", false, false},             // would grow to 260
         {a255 + "a.dll", "", false, false},           // 260: truncated by the platform
         {"C:\\x.y\\" + a255 + "aaaaa", "", false, false},
@@ -139,7 +136,6 @@ TEST(HostTest, HookGoesThroughTheSelectedServiceOnce) {
         {1, false, true, false, {"hook.register(2)", "hook.remove(2)"}},
         {0, true, true, true, {"oldhook.register(2)"}},
         {2, true, false, false, {}}, // no selected service: nothing is called through an empty row
-        {2, false, false, false, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("generation " + std::to_string(c.generation) + " old " + std::to_string(c.oldHook) +

@@ -24,9 +24,7 @@ TEST(SettingsTest, SentencesScan) {
         {"RPY,GLL", 1, 0x802},
         {"XYZ", 0, 0x001},
         {"RMCX,GllA", 0, 0x003},
-        {"pgrm,gtex", 0, 0x001},
         {",GGA", 0, 0x004},
-        {"RMC,,GSA", 0, 0x041},
         {"", 0, 0x001},
         {"RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY,HDT,HDM,HDG", 2, 0x7EFF},
         {"hdg,RPY,Hdt", 0, 0x5000},
@@ -53,7 +51,6 @@ TEST(SettingsTest, KeysAreParsedLimitedAndWrittenBack) {
     } cases[] = {
         {"PosTo6Decimal", "nope", &sixDecimalMinutes, 0, "No", true},
         {"PosTo6Decimal", "0", &sixDecimalMinutes, 1, "Yes", true},
-        {"PosTo6Decimal", "", &sixDecimalMinutes, 1, "Yes", true},
         {"Interval", "50", &outputInterval, 100, "100", true},
         {"Interval", "abc", &outputInterval, 100, "100", true},
         {"Interval", "", &outputInterval, 2000, "2000", true}, // present but empty: the value held stays

@@ -1,5 +1,5 @@
 // The transport: the serial port's open and close sequences, the writer's state machine with its relay
-// path, the output thread's pacing and handshake, and a line too slow for its period.
+// path, and a line too slow for its period (the pacing is the network tests').
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -162,28 +162,6 @@ TEST(TransportTest, RelayPath) {
         EXPECT_TRUE(standin::Calls().empty());
         EXPECT_EQ(fakehost::Calls(), Lines(c.sent ? 3 : 0, "relay.send(1,22)"));
         EXPECT_EQ(fakehost::RelayTexts(), Lines(c.sent ? 3 : 0, kText));
-    }
-}
-
-TEST(TransportTest, RequestsComeEveryLimitPlusOneSteps) {
-    const struct {
-        const char* interval;
-        bool variables;
-        std::vector<int> steps;
-    } cases[] = {
-        {"100", true, {2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24}},
-        {"250", true, {3, 6, 9, 12, 15, 18, 21, 24}},
-        {"1000", true, {11, 22}},
-        {"2000", true, {21}},
-        {"100", false, {}}, // without the variable service nothing is ever requested
-    };
-    for (const auto& c : cases) {
-        modulerun::RunSetup setup;
-        setup.interval = c.interval;
-        setup.services.variables = c.variables;
-        SCOPED_TRACE("interval " + std::string(c.interval) + " variables " + std::to_string(c.variables));
-        EXPECT_EQ(modulerun::Simulate(setup, 2500).sampleSteps, c.steps);
-        EXPECT_EQ(sampleRequested.load(), 0) << "every request was served, or none was made";
     }
 }
 
