@@ -87,8 +87,8 @@ struct Outcome {
 // Every sample serves its own number as the altitude, so each text tells which sample it came from.
 // Checked in every run: the thread sleeps only in half steps, keeps its pace and ends; the frame hook
 // never sleeps, waits or writes; every text is written at mid-step and is the selected records, well formed,
-// and (with GGA) from the sample just taken. With recording off (the allocation test) the run itself
-// allocates nothing after start-up.
+// and (with GGA) from the sample just taken; no datagram is empty. With recording off (the allocation test)
+// the run itself allocates nothing after start-up.
 inline Outcome Simulate(const RunSetup& setup, DWORD runMs,
                         const std::function<void(DWORD)>& atTick = nullptr) {
     Start(setup);
@@ -142,6 +142,9 @@ inline Outcome Simulate(const RunSetup& setup, DWORD runMs,
     EXPECT_EQ(threadRunning.load(), 0);
     EXPECT_EQ(standin::S().waitsInFrame, 0) << "the frame hook slept, waited or wrote";
     EXPECT_EQ(standin::S().buffersChangedOnTheLine, 0) << "a text was rewritten while the line sent it";
+    for (const standin::Datagram& datagram : standin::S().datagrams) {
+        EXPECT_NE(datagram.bytes, "") << "an empty datagram to " << datagram.to;
+    }
     for (size_t i = 0; i < out.texts.size(); i++) {
         const std::string& text = out.texts[i];
         EXPECT_EQ(out.textTicks[i] % 100, 50u) << "text " << i << " is composed at mid-step";

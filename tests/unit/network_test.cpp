@@ -300,12 +300,16 @@ TEST(NetworkFeeds, OwnRatesWhateverTheInterval) {
 }
 
 // The heartbeat goes every second, sample or not: its position is valid while the last sample is at most
-// 3 s old. Position records go only with a fresh sample.
+// 3 s old. Position records go only with a fresh sample; a record whose value is missing not at all.
 TEST(NetworkFeeds, HeartbeatWithAndWithoutFreshSamples) {
     for (const DWORD stopsAt : {0u, 3000u, 99999u}) {
         SCOPED_TRACE("samples stop at " + std::to_string(stopsAt));
-        modulerun::RunSetup setup = FeedRun("2000", 2, "gdl90:127.0.0.3");
+        modulerun::RunSetup setup = FeedRun("2000", 2, "gdl90:127.0.0.3,xgps:127.0.0.2");
         setup.services.variables = stopsAt != 0;
+        setup.script = [] {
+            fakehost::SetReadyWord(1);
+            fakehost::SetValue(0x4F, std::nan("")); // the bank
+        };
         const modulerun::Outcome out = modulerun::Simulate(setup, 8000, [stopsAt](DWORD tick) {
             if (tick == stopsAt) {
                 fakehost::Uninstall(); // the host takes its services away
