@@ -24,10 +24,9 @@ import netfeed  # noqa: E402
 import waypost_run as run  # noqa: E402
 
 ALL_RECORDS = "RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY,HDT,HDM,HDG"
-SERIAL_PORT, NETWORK_SERIAL_PORT, MISSING_PORT = 41, 43, 77
+SERIAL_PORT, NETWORK_SERIAL_PORT = 41, 43
 PORTS = {name: run.free_port(socket.SOCK_DGRAM if name != "tcp" else socket.SOCK_STREAM)
-         for name in ("udp", "tcp", "efb", "gdl90", "gpsd", "closed", "announce", "tablet", "gen1-efb", "gen1-gdl90",
-                      "gen0-efb", "gen0-gdl90")}
+         for name in ("udp", "tcp", "efb", "gdl90", "gpsd", "closed", "announce", "tablet", "gen1-efb", "gen1-gdl90")}
 ANNOUNCEMENTS = 4  # ForeFlight's, every 3 s from 2 s after the hook
 
 
@@ -49,12 +48,10 @@ SCENARIOS = {
         settings=[("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", "2000"), ("PosTo6Decimal", "No")]
         + feeds("gen1-"), run=55, listen=["gen1-efb", "gen1-gdl90"],
         options=["--generation", "2002", "--route", os.path.join(HERE, "routes", "antimeridian.route")]),
-    # The host is ready 5 s after the hook: the feeds' heartbeat goes out before any sample.
+    # The host is ready 5 s after the hook.
     "relay-gen0-98": dict(
-        settings=[("Port", "nethub"), ("Sentences", ALL_RECORDS), ("Interval", "500")] + feeds("gen0-"),
-        options=["--generation", "98", "--ready-after", "30"], run=45, listen=["gen0-efb", "gen0-gdl90"]),
-    "unopenable-port": dict(
-        settings=[("Port", "COM%d" % MISSING_PORT), ("Log", "Yes")], options=["--generation", "2004"], run=30),
+        settings=[("Port", "nethub"), ("Sentences", ALL_RECORDS), ("Interval", "500")],
+        options=["--generation", "98", "--ready-after", "30"], run=45),
     "early-shutdown": dict(
         settings=[("Port", "NetHub")], options=["--generation", "2004"], run=5, linger=30),
     "first-run-settings": dict(settings=None, options=["--generation", "2004"], run=2),
@@ -102,7 +99,7 @@ def run_network_readers(plan, folder, log, host, result, wall):
     for process in (pipe, gpsd):
         process.terminate()
         process.wait(10)
-    result["tcp"] = [{"data": client.data().decode("latin-1"), "ended": client.ended} for client in clients]
+    result["tcp"] = [{"ended": client.ended} for client in clients]
     result["endedAfterExit"] = time.monotonic() - exited
     result["announced"] = [wall + t for t in announcer.sent]
 
@@ -133,10 +130,7 @@ def run_scenario(name, plan, out, arguments, results):
     options = plan["options"] + ["--run", str(plan["run"]), "--linger", str(plan.get("linger", 0))]
     result = {"name": name, "ports": PORTS}
 
-    def during(host, log, line):
-        if line is not None and run.wait_for_record(log, "init", 60) is not None:
-            time.sleep(1)
-            result["lineSettings"] = line.line_settings()
+    def during(host, log, _line):
         with netfeed.Listener({name: PORTS[name] for name in plan.get("listen", [])}) as listener:
             wall = time.time() - time.monotonic()  # datagrams in the system clock, as the host's samples
             if plan.get("network"):
@@ -158,11 +152,6 @@ def run_scenario(name, plan, out, arguments, results):
 def command_run(out, arguments):
     os.makedirs(out, exist_ok=True)
     run.ensure_prefix()
-    # The port that must not open: a device link that leads nowhere.
-    missing = os.path.join(run.wine_prefix(), "dosdevices", "com%d" % MISSING_PORT)
-    if os.path.lexists(missing):
-        os.unlink(missing)
-    os.symlink(os.path.join(out, "no-such-device"), missing)
     results = {}
     threads = [threading.Thread(target=run_scenario, args=(name, plan, out, arguments, results))
                for name, plan in SCENARIOS.items()]
@@ -170,7 +159,6 @@ def command_run(out, arguments):
         thread.start()
     for thread in threads:
         thread.join()
-    os.unlink(missing)
     return 0 if len(results) == len(SCENARIOS) else 1
 
 
@@ -278,12 +266,6 @@ def check_relay(out, arguments):
         for (text, sample), expected in zip(pairs, composed):
             checks.expect(text.encode("latin-1") == expected, "%s: sent %r, composed from its sample %r" % (
                 name, text, expected.decode("latin-1")))
-    # The antimeridian route crosses 180 degrees and New Year's Eve.
-    rmc = {match.group(1, 2, 3) for match in (
-        re.search(r"\$GPRMC,[^,]*,A,[^,]*,([NS]),[^,]*,([EW]),[^,]*,[^,]*,\d{4}(\d\d),", relay["text"])
-        for relay in Scenario(out, "relay-gen1-antimeridian").of("relay")) if match}
-    checks.expect({fix[:2] for fix in rmc} == {("S", "E"), ("S", "W")} and {fix[2] for fix in rmc} == {"26", "27"},
-                  "the antimeridian route did not cross 180 degrees and the year: %s" % rmc)
     return checks.report()
 
 
@@ -303,15 +285,11 @@ def cycles_on_line(text, first="$GPGSA"):
 
 
 def check_serial(out, arguments):
-    """The line's settings as the module made them, and its stream, a cycle for each sample, decoded by
-    gpsdecode to the aircraft's true position and speed."""
+    """The line's stream (its settings are the unit tests'), a cycle for each sample, decoded by gpsdecode to
+    the aircraft's true position and speed."""
     checks = Checks("serial")
     scenario = Scenario(out, "serial")
     scenario.common_checks(checks)
-    settings = scenario.result.get("lineSettings", "")
-    for flag in ["speed 19200 baud", "cs8", "-parenb", "-cstopb", "-crtscts", "-ixon", "-ixoff"]:
-        checks.expect(re.search(r"(^|[\s;])%s([\s;]|$)" % re.escape(flag), settings),
-                      "line settings lack %r: %r" % (flag, settings))
     text = scenario.line_text()
     cycles = cycles_on_line(text)
     # Whole sentences from the first byte to the last, each ending in CR LF; a cycle for each sample.
@@ -326,18 +304,12 @@ def check_serial(out, arguments):
 
 
 def check_lifecycle(out, arguments):
-    """A port that does not open leaves the module idle and the host running; shut-down before the start
-    timer leaves no timer after the unload (an anomaly in the 30 s of message loop after it); a first run
-    makes the settings file with the defaults through the real profile calls."""
+    """Shut-down before the start timer leaves no timer after the unload (an anomaly in the 30 s of message
+    loop after it); a first run makes the settings file with the defaults through the real profile calls."""
     checks = Checks("lifecycle")
-    idle, early, first = (Scenario(out, name) for name in ("unopenable-port", "early-shutdown", "first-run-settings"))
-    for scenario in (idle, early, first):
+    early, first = Scenario(out, "early-shutdown"), Scenario(out, "first-run-settings")
+    for scenario in (early, first):
         scenario.common_checks(checks)
-    checks.expect(idle.one("init").get("result") == 0 and not idle.of("hook") and not idle.of("timer") and
-                  not idle.samples, "unopenable-port: the idle module started, registered, timed or sampled: %s" % (
-                      idle.records))
-    checks.expect(re.search(r"serial COM%d: cannot open: .+\r\n.*no output can run" % MISSING_PORT,
-                            idle.module_log()), "unopenable-port: its log says %r" % idle.module_log())
     checks.expect(early.one("init").get("result", 0) != 0 and not early.of("hook") and
                   early.one("unload").get("freed") is True and
                   early.one("end").get("t", 0) - early.one("unload").get("t", 0) >= 29.5,
@@ -351,7 +323,7 @@ def check_lifecycle(out, arguments):
 def check_network(out, arguments):
     """gpsd's fixes and headings over UDP and TCP; the EFB text and GDL 90 decoded from the public formats
     against the aircraft; ForeFlight found by its announcement and forgotten; a closed port; several TCP
-    clients; the serial line beside them."""
+    clients."""
     checks = Checks("network")
     scenario = Scenario(out, "network")
     scenario.common_checks(checks)
@@ -385,22 +357,13 @@ def check_network(out, arguments):
     checks.expect("network udp: nothing listens at 127.0.0.1:%s: is the app open" % port("closed") in log,
                   "the closed port is not logged as one where nothing listens")
 
-    # Several TCP clients: those that read got one and the same stream of whole cycles (each from its first
-    # full cycle), the one that never reads was closed, and every connection ended when the module was
-    # unloaded.
+    # Several TCP clients (what each gets is the unit tests'): the one that never reads was closed, and every
+    # connection ended when the module was unloaded.
     streams, ended = scenario.result.get("tcp", []), scenario.result.get("endedAfterExit", 99)
-    tails = [stream["data"][stream["data"].find("$GPGSA"):] for stream in streams]
-    checks.expect(len(tails) == 3 and len(min(tails, key=len)) > 10000 and
-                  all(tail.endswith(min(tails, key=len)) for tail in tails),
-                  "TCP readers got different streams (%s bytes)" % [len(t) for t in tails])
-    checks.expect(all(stream["ended"] == "closed" for stream in streams) and ended < 10,
+    checks.expect(len(streams) == 3 and all(stream["ended"] == "closed" for stream in streams) and ended < 10,
                   "TCP readers ended %s, %.1f s after the host" % ([stream["ended"] for stream in streams], ended))
     checks.expect(re.search(r"client 127\.0\.0\.1:\d+ closed: not reading for 5 s", log) is not None,
                   "the client that never reads was not closed")
-    # The serial line beside them carried every cycle the module counted: none was held up.
-    on_line, cycles = len(cycles_on_line(scenario.line_text())), re.search(r"samples taken, .*; (\d+) cycles", log)
-    checks.expect(cycles and on_line >= int(cycles.group(1)) - 1, "%d cycles on the serial line, the log says %s" % (
-        on_line, cycles and cycles.group(1)))
     return checks.report()
 
 
@@ -409,18 +372,17 @@ def check_feeds(checks, scenario, sources=()):
     sample before it; a heartbeat goes out without one, and is valid only within 3 s of one. Between the
     samples of the first and the last relay text (sources), the feeds keep their own pace against the line's
     Interval/100 + 1 steps: heartbeat, ownship, geometric altitude, identification and XGPS every 10 steps,
-    AHRS and XATT every 2 (AttitudeRate 5; none on generation 0)."""
+    AHRS and XATT every 2 (AttitudeRate 5)."""
     samples = sorted(scenario.samples, key=lambda sample: sample["wall"])
     # Hosts before generation 2 give no track: the module derives it from the wind, which it reads as
     # magnetic and the stand-in serves as true, so the drift is off by up to 1.5 degrees on these routes.
     slack = 0 if scenario.generation() == 2 else 2.0
-    counts = {"unsampled": 0}
+    counts = {}
     for name in scenario.plan["listen"]:
         for t, data in scenario.datagrams(name):
             earlier = [sample for sample in samples if sample["wall"] <= t + 0.05]
             for m in netfeed.decode_datagram(data):
                 if m.get("kind") == "heartbeat":  # it and the identification go without samples
-                    counts["unsampled"] += not earlier
                     ok = heartbeat_matches(m, t, earlier)
                 else:
                     ok = ("error" not in m and m.get("fcs_ok", True) and (earlier or m["kind"] == "identification")
@@ -429,12 +391,9 @@ def check_feeds(checks, scenario, sources=()):
                     scenario.name, data.hex(), m, earlier[-1]["truth"] if earlier else "no sample"))
                 if sources and sources[0]["wall"] <= t < sources[-1]["wall"]:
                     counts[m.get("kind")] = counts.get(m.get("kind"), 0) + 1
-    if scenario.generation() == 0:  # ready 5 s after the hook
-        checks.expect(counts["unsampled"] >= 3, "%s: %d heartbeats before the first sample" % (
-            scenario.name, counts["unsampled"]))
     steps, texts = int(scenario.settings["Interval"]) // 100 + 1, max(len(sources) - 1, 1)
     for kind in ("heartbeat", "ownship", "geometric_altitude", "identification", "xgps", "ahrs", "xatt"):
-        want = (steps / 10 if kind not in ("ahrs", "xatt") else steps / 2 if scenario.generation() else 0) * texts
+        want = (steps / 10 if kind not in ("ahrs", "xatt") else steps / 2) * texts
         checks.expect(not sources or abs(counts.get(kind, 0) - want) <= 1 + 0.1 * want, "%s: %d %s for %d texts" % (
             scenario.name, counts.get(kind, 0), kind, texts))
 
@@ -472,22 +431,21 @@ def feed_matches(m, sample, slack):
                 m["pressure_altitude"] is None and m["airborne"] == (knots >= 40) and
                 abs(m["horizontal_velocity"] - knots) <= 0.51 and
                 abs(m["vertical_velocity"] - truth["verticalSpeedMs"] * 196.8504) <= 32.1 and
-                apart(m["track"], truth["trackTrue"]) <= 0.71 + slack and m["callsign"] == "E2E" and
-                m["emitter_category"] == 1 and (m["nic"], m["nacp"]) == (11, 11))
+                apart(m["track"], truth["trackTrue"]) <= 0.71 + slack and m["callsign"] == "E2E")
     if kind == "geometric_altitude":
-        return abs(m["altitude"] - truth["altitudeM"] / 0.3048) <= 2.6 and m["vfom"] == 10
+        return abs(m["altitude"] - truth["altitudeM"] / 0.3048) <= 2.6
     if kind == "ahrs":
         return (abs(m["roll"] - truth["rollRight"]) <= 0.051 and abs(m["pitch"] - truth["pitchUp"]) <= 0.051 and
-                apart(m["heading"], truth["headingTrue"]) <= 0.051 and not m["heading_magnetic"] and
-                abs(m["indicated_airspeed"] - truth["airspeedKt"]) <= 0.51 and m["true_airspeed"] is None)
+                apart(m["heading"], truth["headingTrue"]) <= 0.051 and
+                abs(m["indicated_airspeed"] - truth["airspeedKt"]) <= 0.51)
     return False
 
 
 def check_package(out, arguments):
     """The zip holds the files a player needs under Waypost-<project version>/, the texts with CR LF line
     ends; its module's version resource (and its four numbers), its host's --version and its module's log
-    carry the build's version text; unpacked, its host and module run a relay run, keep the settings file's
-    comments and log beside the module."""
+    carry the build's version text; unpacked, its host and module run a relay run and log beside the
+    module."""
     checks, version = Checks("package"), arguments.version
     with zipfile.ZipFile(arguments.zip) as archive:
         names = sorted(archive.namelist())
@@ -522,9 +480,6 @@ def check_package(out, arguments):
     log = scenario.module_log(module)
     checks.expect(re.match(r" *\d+\.\d{3} Waypost %s, settings " % re.escape(version), log) and
                   "relay: texts are handed over" in log, "the module's log beside it begins %r" % log[:200])
-    comments = [line for line in texts["Waypost.ini"].decode("ascii").split("\r\n") if line.startswith(";")]
-    checks.expect([line.rstrip("\r\n") for line in open(os.path.join(module, "Waypost.ini")) if line.startswith(";")]
-                  == comments, "the settings file lost its comments")
     return checks.report()
 
 

@@ -1,13 +1,12 @@
-// The host's side of ImportTable for the unit tests: real function tables of stdcall entries that record
-// each call, a global data block and a relay record.
+// The host's side of ImportTable for the unit tests: real function tables of stdcall entries that log
+// each call into the stand-in's call log, a global data block and a relay record.
 #include "fake_host.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "host/linkage.h"
+#include "win32_standin.h"
 
 namespace fakehost {
 namespace {
@@ -21,11 +20,9 @@ constexpr int kRegisterVariable = 38, kReadVariable = 40;
 constexpr size_t kGroundSpeedWord = 0x2B4, kReadyWord = 0x11D4, kRelayFlags = 12, kRelaySend = 28;
 
 std::recursive_mutex lock;
-std::vector<std::string> calls;
 std::vector<std::string> relayTexts;
 double served[kMaxVariableId];
 FrameHookEntry registeredHook;
-bool recording = true;
 
 uintptr_t hookTable[kRemoveHook + 1];
 uintptr_t oldHookTable[kRemoveOldHook + 1];
@@ -33,24 +30,10 @@ uintptr_t variableTable[kReadVariable + 1];
 unsigned char globalBlock[kReadyWord + 64];
 unsigned char relayRecord[kRelaySend + sizeof(uintptr_t)];
 
-void Record(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Record(const char* format, ...) {
-    if (!recording) {
-        return;
-    }
-    char line[64];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    std::lock_guard<std::recursive_mutex> guard(lock);
-    calls.emplace_back(line);
-}
-
 // One entry point per hook service and action, each logging as "<service>.<action>(<constant>)".
 template <const char* kName, bool kRegisters>
 void WINAPI HookEntry(DWORD constant, FrameHookEntry hook) {
-    Record("%s(%u)", kName, static_cast<unsigned>(constant));
+    standin::Log("%s(%u)", kName, static_cast<unsigned>(constant));
     if (kRegisters) {
         registeredHook = hook;
     }
@@ -61,19 +44,19 @@ constexpr char kOldHookRegister[] = "oldhook.register";
 constexpr char kOldHookRemove[] = "oldhook.remove";
 
 void WINAPI VariableRegister(HostVariableRequest* request) {
-    Record("variables.register(0x%X)", request->id);
+    standin::Log("variables.register(0x%X)", request->id);
 }
 
 void WINAPI VariableRead(HostVariableRequest* request) {
-    Record("variables.read(0x%X)", request->id);
+    standin::Log("variables.read(0x%X)", request->id);
     std::lock_guard<std::recursive_mutex> guard(lock);
     request->value = request->id < kMaxVariableId ? served[request->id] : 0.0;
 }
 
 void WINAPI RelaySend(DWORD one, const char* text, DWORD length) {
-    Record("relay.send(%u,%u)", static_cast<unsigned>(one), static_cast<unsigned>(length));
+    standin::Log("relay.send(%u,%u)", static_cast<unsigned>(one), static_cast<unsigned>(length));
     std::lock_guard<std::recursive_mutex> guard(lock);
-    if (recording) {
+    if (standin::S().record) {
         relayTexts.emplace_back(text, length);
     }
 }
@@ -112,13 +95,8 @@ FrameHookEntry RegisteredHook() {
 }
 
 std::vector<std::string> Calls() {
-    std::lock_guard<std::recursive_mutex> guard(lock);
-    return calls;
-}
-
-void ClearCalls() {
-    std::lock_guard<std::recursive_mutex> guard(lock);
-    calls.clear();
+    return standin::CallsOf({"hook.register", "hook.remove", "oldhook.register", "oldhook.remove",
+                             "variables.register", "variables.read", "relay.send"});
 }
 
 std::vector<std::string> RelayTexts() {
@@ -129,11 +107,9 @@ std::vector<std::string> RelayTexts() {
 void Install(const Services& services) {
     {
         std::lock_guard<std::recursive_mutex> guard(lock);
-        calls.clear();
         relayTexts.clear();
         std::memset(served, 0, sizeof served);
         registeredHook = nullptr;
-        recording = services.record;
     }
     std::memset(globalBlock, 0, sizeof globalBlock);
     hookTable[kRegisterHook] = Address(&HookEntry<kHookRegister, true>);

@@ -18,10 +18,10 @@ void SetReadyWord(uint32_t word);
 // The hook address handed to the last registration (through either hook service), or null.
 FrameHookEntry RegisteredHook();
 
-// Every call into the host, in order: "hook.register(2)", "oldhook.remove(2)", "variables.register(0x47)",
-// "variables.read(0x47)", "relay.send(1,<length>)".
+// Every call into the host, in order, from the stand-in's call log (standin::ClearCalls clears them too):
+// "hook.register(2)", "oldhook.remove(2)", "variables.register(0x47)", "variables.read(0x47)",
+// "relay.send(1,<length>)".
 std::vector<std::string> Calls();
-void ClearCalls();
 // The texts handed to the relay, one per send.
 std::vector<std::string> RelayTexts();
 
@@ -33,11 +33,11 @@ struct Services {
     bool relay = true;
     uint32_t relayFlags = kRelayAcceptsOutput;
     bool relaySendEntry = true;
-    bool record = true; // false: calls and relay texts are not kept, so the host allocates nothing
 };
 
-// Fills ImportTable's pointers with the services selected (absent ones stay 0) and clears the log, the
-// served values and the block's words.
+// Fills ImportTable's pointers with the services selected (absent ones stay 0) and clears the relay texts,
+// the served values and the block's words. While the stand-in does not record, neither calls nor relay texts
+// are kept, so the host allocates nothing.
 void Install(const Services& services);
 // Puts 0 into every ImportTable pointer.
 void Uninstall();

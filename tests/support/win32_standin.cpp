@@ -26,25 +26,12 @@ std::map<std::string, std::map<std::string, std::string>> profiles; // path "|" 
 Script script;
 thread_local DWORD lastError = 0;
 
-void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Log(const char* format, ...) {
-    if (!script.record) {
-        return;
-    }
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    std::lock_guard<std::recursive_mutex> guard(lock);
-    callLog.emplace_back(line);
-}
-
 const char* HandleName(HANDLE handle) {
-    if (handle == kDeviceHandle || handle == nullptr || handle == kFileHandle) {
-        return handle == nullptr ? "null" : (handle == kDeviceHandle ? "device" : "file");
-    }
-    return handle == INVALID_HANDLE_VALUE ? "invalid" : "thread";
+    return handle == nullptr                ? "null"
+           : handle == kDeviceHandle        ? "device"
+           : handle == kFileHandle          ? "file"
+           : handle == INVALID_HANDLE_VALUE ? "invalid"
+                                            : "thread";
 }
 
 // Sockets: 0x500 + n for those the module makes, 0x600 + i for client i.
@@ -128,6 +115,19 @@ int CopyOut(const std::string& text, char* buffer, int size) {
 }
 
 } // namespace
+
+void Log(const char* format, ...) {
+    if (!script.record) {
+        return;
+    }
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    callLog.emplace_back(line);
+}
 
 Script& S() {
     return script;
@@ -566,6 +566,7 @@ SOCKET WINAPI accept(SOCKET, struct sockaddr* address, int* length) {
             continue;
         }
         client.accepted = true;
+        client.acceptedAt = S().tickCount;
         Log("accept(%u)", client.port);
         char peer[sizeof standin::SocketState::connectedTo];
         std::snprintf(peer, sizeof peer, "127.0.0.1:%u", client.port);

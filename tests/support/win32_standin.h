@@ -27,6 +27,7 @@ struct Client {
     bool hangsUp = false;               // recv says the client has closed its end
     std::string received;               // what the module sent it
     bool accepted = false;              // taken by accept
+    DWORD acceptedAt = 0;               // the tick it was taken at
     bool closed = false;                // closed by the module
     DWORD closedAt = 0;                 // the tick it was closed at
 };
@@ -117,6 +118,9 @@ Script& S();
 // on the calling thread.
 void Reset();
 
+// Adds a line to the call log (the fake host logs its services' calls there too); nothing while not
+// recording.
+void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The call log, one line per call, such as "PurgeComm(0xF)"; safe to read while threads run.
 std::vector<std::string> Calls();
 // Only the lines whose function name is one of the names given.

