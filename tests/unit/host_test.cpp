@@ -45,7 +45,7 @@ TEST(HostTest, GenerationFromTheMainWindowAtAttachOnly) {
         {{{kOwn, "FSMAIN", "Sim 2004 2002"}}, 1, 0x800},
         {{{kOwn, "FSMAIN", ""}}, 2, 0x900},
         {{{kOwn, "FSMAINX", "Flight Simulator 2002"}}, 0, 0},
-        {{{kOwn, "fsMAIN", "Flight Simulator 2002"}}, 0, 0},
+        {{{kOwn, "FsMAIN", "Flight Simulator 2002"}}, 0, 0},
         {{}, 0, 0},
         {{{kOther, "FSMAIN", "Flight Simulator 2002"}, {kOwn, "FSMAIN", "Flight Simulator 2004"}}, 2, 0x900},
         {{{kOwn, "FSMAIN", "Flight Simulator 2002"}, {kOwn, "FSMAIN", "Flight Simulator 2004"}}, 1, 0x800},
@@ -80,9 +80,10 @@ TEST(HostTest, StartUpReadsTheSettingsBesideTheLibraryOrStaysIdle) {
         {dll, ini, false, false},
         {"C:\\Sim.9\\Waypost.dll", "C:\\Sim.9\\Waypost.ini", false, false}, // cut at the last dot
         {"C:\\Sim.9\\Waypost", "C:\\Sim.ini", false, false},
-        {a255 + ".dll", a255 + ".ini", false, false}, // 259 characters
-        {a255 + "a.d", "", false, false},             // would grow to 260
-        {a255 + "a.dll", "", false, false},           // 260: truncated by the platform
+        {a255 + ".dll", a255 + ".ini", false, false},     // 259 characters
+        {a255 + "a.d", "", false, false},                 // would grow to 260
+        {a255 + "a.dll", "", false, false},               // 260: truncated by the platform
+        {"C:\\x.y\\" + a255 + "aaaaa", "", false, false}, // truncated, though its cut would fit
         {dll, ini, true, false},
         {dll, ini, false, true},
     };
