@@ -119,8 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char record[kNetworkRecordSize];
     for (int32_t (*append)(char*) :
          {AppendGdl90Ownship, AppendGdl90GeometricAltitude, AppendGdl90Ahrs, AppendXgps, AppendXatt}) {
-        const int32_t length = append(record);
-        Require(length >= 0 && length < kNetworkRecordSize, "a network record longer than its buffer");
+        const int32_t recordLength = append(record);
+        Require(recordLength >= 0 && recordLength < kNetworkRecordSize,
+                "a network record longer than its buffer");
     }
     return 0;
 }
