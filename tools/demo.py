@@ -212,7 +212,7 @@ def run_demo(arguments, dll, host_exe, listener, discovery, tablet):
     summarize_fixes("GDL 90 ownship reports (a unit is 2.4 m)", ownship, samples, by_position=True)
     summarize_fixes("EFB XGPS lines", [m for _, m in feeds["efb"].get("xgps", [])], samples, by_position=True)
     say("[demo] summary: per second, network gdl90: %s; network xgps: %s" % (rates(feeds["gdl90"]), rates(feeds["efb"])))
-    say("[demo] summary: per second, to the tablet found by its %d announcements: %s" % (
+    say("[demo] summary: per second, to the tablet found, which sent %d announcements: %s" % (
         len(tablet.sent), rates(feeds["tablet"]) or "nothing"))
     say("[demo] the module's log, %s:" % os.path.join(folder, "Waypost.log"))
     with open(os.path.join(folder, "Waypost.log"), encoding="latin-1") as module_log:
