@@ -30,7 +30,6 @@ void StartModule(int32_t generation) {
     standin::Reset();
     standin::S().record = false;
     fakehost::Services services;
-    services.record = false;
     fakehost::Install(services);
     HostGeneration = generation;
     fakehost::SetReadyWord(1);
