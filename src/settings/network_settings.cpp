@@ -110,6 +110,10 @@ bool NetworkHasKind(int32_t kind) {
     return false;
 }
 
+bool NetworkHasFeeds(void) {
+    return NetworkHasKind(kNetworkXgps) || NetworkHasKind(kNetworkGdl90);
+}
+
 const char* NetworkKindName(int32_t kind) {
     return kKindNames[kind];
 }
@@ -210,7 +214,7 @@ void LoadNetworkSettings(const char* path) {
     // Only the EFB and GDL 90 feeds send attitude: without them the key is not read at all.
     attitudeRate = kDefaultAttitudeRate;
     char rate[kRateReadSize];
-    if ((NetworkHasKind(kNetworkXgps) || NetworkHasKind(kNetworkGdl90)) &&
+    if (NetworkHasFeeds() &&
         GetPrivateProfileStringA(kSettingsSection, "AttitudeRate", "", rate, kRateReadSize, path) > 0) {
         uint32_t value = 0;
         const char* at = rate;

@@ -43,6 +43,8 @@ const char* NetworkKindName(int32_t kind);
 
 // Whether an entry of this kind is configured.
 bool NetworkHasKind(int32_t kind);
+// Whether an xgps or gdl90 entry asks for the feeds, at their own rates and with attitude.
+bool NetworkHasFeeds(void);
 // Whether the entry listens for ForeFlight's announcements (gdl90:auto) rather than naming a destination.
 bool IsDiscoveryEntry(const NetworkEntry& entry);
 

@@ -265,10 +265,6 @@ void SendNetworkText(const char* text, int32_t length, DWORD tick) {
     }
 }
 
-bool FeedsConfigured(void) {
-    return NetworkHasKind(kNetworkXgps) || NetworkHasKind(kNetworkGdl90);
-}
-
 void SendFeedRecords(uint32_t records, const Gdl90Status& status) {
     for (const FeedRecord& record : kFeedRecords) {
         if ((records & record.set) == 0 || !NetworkHasKind(record.kind)) {

@@ -40,8 +40,6 @@ bool NetworkTakesText(void);
 // The cycle's NMEA text to every udp entry and every client of every tcp entry (accepting new clients and
 // dropping slow or failing ones first).
 void SendNetworkText(const char* text, int32_t length, DWORD tick);
-// Whether an xgps or gdl90 entry asks for samples at the feeds' own rates.
-bool FeedsConfigured(void);
 // The feed records of `records` (kFeed... bits) to their entries and tablets: the heartbeat from `status`,
 // the others from the snapshot, which only a sample just taken may be.
 void SendFeedRecords(uint32_t records, const Gdl90Status& status);

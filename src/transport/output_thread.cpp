@@ -50,7 +50,7 @@ DWORD WINAPI OutputThread(LPVOID) {
     LogLine("output thread started, a cycle every %d.%d s%s", static_cast<int>(periodSteps / 10),
             static_cast<int>(periodSteps % 10),
             threadStartFailures != 0 ? ", after failed attempts to create it" : "");
-    const bool feeds = FeedsConfigured();
+    const bool feeds = NetworkHasFeeds();
     const bool network = networkEntryCount > 0;
     // Whole steps, never faster than asked: 5 a second is every 2 steps, 3 a second every 4.
     const uint32_t attitudeSteps =
