@@ -29,13 +29,6 @@ void NoteRefusal(Destination* d) {
     }
 }
 
-void Label(Destination* d) {
-    std::snprintf(d->label, kLabelSize, "%s ", d->kind);
-    const size_t kindLength = std::strlen(d->label);
-    FormatAddress(d->label + kindLength, kLabelSize - kindLength, d->address);
-    d->where = d->label + kindLength;
-}
-
 } // namespace
 
 uint16_t NetworkOrder16(uint16_t value) {
@@ -63,20 +56,44 @@ sockaddr_in SocketAddress(uint32_t address, uint16_t port) {
     return socketAddress;
 }
 
-void FormatAddress(char* out, size_t size, const sockaddr_in& address) {
+uint32_t HostOrderAddress(const sockaddr_in& address) {
     // The order swaps are their own inverses.
-    const uint32_t host = NetworkOrder32(static_cast<uint32_t>(address.sin_addr.s_addr));
-    std::snprintf(out, size, "%u.%u.%u.%u:%u", host >> 24, host >> 16 & 0xFF, host >> 8 & 0xFF, host & 0xFF,
+    return NetworkOrder32(static_cast<uint32_t>(address.sin_addr.s_addr));
+}
+
+void FormatHost(char* out, size_t size, uint32_t address) {
+    std::snprintf(out, size, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF, address >> 8 & 0xFF,
+                  address & 0xFF);
+}
+
+void FormatAddress(char* out, size_t size, const sockaddr_in& address) {
+    FormatHost(out, size, HostOrderAddress(address));
+    const size_t hostLength = std::strlen(out);
+    std::snprintf(out + hostLength, size - hostLength, ":%u",
                   static_cast<unsigned>(NetworkOrder16(address.sin_port)));
+}
+
+SOCKET OpenSocket(const char* label, int type) {
+    const SOCKET s = socket(AF_INET, type, type == SOCK_STREAM ? IPPROTO_TCP : IPPROTO_UDP);
+    if (s == INVALID_SOCKET) {
+        LogLine("network %s: no socket: %s", label, ErrorText(static_cast<DWORD>(WSAGetLastError())));
+    }
+    return s;
+}
+
+void LabelDestination(Destination* d) {
+    std::snprintf(d->label, kLabelSize, "%s ", d->kind);
+    const size_t kindLength = std::strlen(d->label);
+    FormatAddress(d->label + kindLength, kLabelSize - kindLength, d->address);
+    d->where = d->label + kindLength;
 }
 
 bool OpenDestination(Destination* d, const char* kind, uint32_t address, uint16_t port) {
     *d = Destination{
         INVALID_SOCKET, SocketAddress(address, port), kind, "", nullptr, {0, 0, 0}, 0, 0, 0, 0, 0};
-    Label(d);
-    const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    LabelDestination(d);
+    const SOCKET s = OpenSocket(d->label, SOCK_DGRAM);
     if (s == INVALID_SOCKET) {
-        LogLine("network %s: no socket: %s", d->label, ErrorText(static_cast<DWORD>(WSAGetLastError())));
         return false;
     }
     u_long nonBlocking = 1;
@@ -97,7 +114,7 @@ bool OpenDestination(Destination* d, const char* kind, uint32_t address, uint16_
 
 void RetargetDestination(Destination* d, uint16_t port) {
     d->address.sin_port = NetworkOrder16(port);
-    Label(d);
+    LabelDestination(d);
     d->refused = 0;
     d->cleanPolls = 0;
     d->sentSincePoll = 0;

@@ -33,7 +33,15 @@ struct Destination {
 uint16_t NetworkOrder16(uint16_t value);
 uint32_t NetworkOrder32(uint32_t value);
 sockaddr_in SocketAddress(uint32_t address, uint16_t port); // host byte order in
-void FormatAddress(char* out, size_t size, const sockaddr_in& address);
+uint32_t HostOrderAddress(const sockaddr_in& address);
+void FormatHost(char* out, size_t size, uint32_t address);              // "192.168.1.23"
+void FormatAddress(char* out, size_t size, const sockaddr_in& address); // "192.168.1.23:4000"
+// A socket of `type` (SOCK_DGRAM: UDP, SOCK_STREAM: TCP); INVALID_SOCKET, logged for `label`, when the
+// system gives none.
+SOCKET OpenSocket(const char* label, int type);
+
+// "KIND ADDR:PORT" from d->kind and d->address, into d->label and d->where.
+void LabelDestination(Destination* d);
 
 // Makes the destination's socket and connects it; logs "ready", or why not and false.
 bool OpenDestination(Destination* d, const char* kind, uint32_t address, uint16_t port);

@@ -30,9 +30,8 @@ struct Listener {
 };
 
 struct Tablet {
-    Destination out;  // out.socket INVALID_SOCKET: a free slot
-    uint32_t address; // host byte order
-    DWORD lastHeard;  // tick of its last announcement
+    Destination out; // out.socket INVALID_SOCKET: a free slot; out.address: the tablet's
+    DWORD lastHeard; // tick of its last announcement
 };
 
 // Written at start-up and shut-down on the host's thread, used by the output thread in between.
@@ -47,11 +46,6 @@ char announcement[kAnnouncementMaxBytes + 1];
 bool NearbySource(uint32_t address) {
     return address >> 24 == 127 || address >> 24 == 10 || address >> 20 == 0xAC1 || address >> 16 == 0xC0A8 ||
            address >> 16 == 0xA9FE;
-}
-
-void FormatHost(char* out, size_t size, uint32_t address) {
-    std::snprintf(out, size, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF, address >> 8 & 0xFF,
-                  address & 0xFF);
 }
 
 void Ignore(Listener* listener, const sockaddr_in& from, IgnoreReason reason) {
@@ -73,7 +67,7 @@ void Heard(uint32_t address, uint16_t port, DWORD tick) {
     for (Tablet& tablet : tablets) {
         if (tablet.out.socket == INVALID_SOCKET) {
             slot = slot != nullptr ? slot : &tablet;
-        } else if (tablet.address == address) {
+        } else if (HostOrderAddress(tablet.out.address) == address) {
             tablet.lastHeard = tick;
             if (NetworkOrder16(tablet.out.address.sin_port) != port) {
                 RetargetDestination(&tablet.out, port);
@@ -94,7 +88,6 @@ void Heard(uint32_t address, uint16_t port, DWORD tick) {
     if (!OpenDestination(&slot->out, "gdl90", address, port)) {
         return;
     }
-    slot->address = address;
     slot->lastHeard = tick;
     tabletsFound++;
     LogLine("network: ForeFlight at %s asks for GDL 90 on port %u", host, static_cast<unsigned>(port));
@@ -114,7 +107,7 @@ void ReadAnnouncements(Listener* listener, DWORD tick) {
             return; // nothing waiting, or a failure tried again next step
         }
         listener->announcements++;
-        const uint32_t source = NetworkOrder32(static_cast<uint32_t>(from.sin_addr.s_addr));
+        const uint32_t source = HostOrderAddress(from);
         uint16_t port = 0;
         if (tooLong) {
             Ignore(listener, from, kTooLong);
@@ -157,10 +150,8 @@ void ResetDiscovery(void) {
 bool OpenDiscovery(const NetworkEntry& entry, int32_t index) {
     Listener* listener = &listeners[index];
     std::snprintf(listener->label, kLabelSize, "gdl90 auto:%u", static_cast<unsigned>(entry.port));
-    const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    const SOCKET s = OpenSocket(listener->label, SOCK_DGRAM);
     if (s == INVALID_SOCKET) {
-        LogLine("network %s: no socket: %s", listener->label,
-                ErrorText(static_cast<DWORD>(WSAGetLastError())));
         return false;
     }
     u_long nonBlocking = 1;
@@ -205,7 +196,7 @@ void PollDiscovery(DWORD tick) {
         PollDestination(&tablet.out);
         if (tick - tablet.lastHeard >= kTabletSilenceMs) {
             char host[16];
-            FormatHost(host, sizeof host, tablet.address);
+            FormatHost(host, sizeof host, HostOrderAddress(tablet.out.address));
             LogLine("network: ForeFlight at %s forgotten: no announcement for %u s", host,
                     static_cast<unsigned>(kTabletSilenceMs / 1000));
             LogDestinationSummary(tablet.out);

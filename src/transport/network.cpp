@@ -3,7 +3,6 @@
 // never holding up the others.
 #include "transport/network.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "log/log.h"
@@ -65,12 +64,11 @@ bool IsDestination(const NetworkEntry& entry) {
 // A non-blocking TCP server socket, bound and listening; false when it cannot listen (logged).
 bool OpenServer(const NetworkEntry& entry, NetworkOutput* output) {
     Destination* d = &output->out;
+    d->kind = "tcp";
     d->address = SocketAddress(entry.address, entry.port);
-    std::snprintf(d->label, kLabelSize, "tcp ");
-    FormatAddress(d->label + 4, kLabelSize - 4, d->address);
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    LabelDestination(d);
+    const SOCKET s = OpenSocket(d->label, SOCK_STREAM);
     if (s == INVALID_SOCKET) {
-        LogLine("network %s: no socket: %s", d->label, ErrorText(static_cast<DWORD>(WSAGetLastError())));
         return false;
     }
     u_long nonBlocking = 1;
