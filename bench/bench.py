@@ -110,7 +110,7 @@ def period_run(out, build, interval, results, feeds=False):
     kinds = {}
     for t, _, data in arrivals:
         for m in netfeed.decode_datagram(data):
-            kinds.setdefault(m.get("kind", "error"), []).append(t)
+            kinds.setdefault(netfeed.message_kind(m), []).append(t)
     results["%d%s" % (interval, "+feeds" if feeds else "")] = {
         "exit": exit_status, "texts": len(relay), "nominal": (interval // 100 + 1) * 0.1,
         "meanPeriod": sum(gaps) / len(gaps) if gaps else None, "minPeriod": min(gaps) if gaps else None,

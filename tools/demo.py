@@ -121,8 +121,7 @@ def show_datagrams(listener, messages, done):
         entries = listener.datagrams()
         for t, name, data in entries[shown:]:
             for message in netfeed.decode_datagram(data):
-                kind = "error" if "error" in message or not message.get("fcs_ok", True) else message["kind"]
-                messages.setdefault(name, {}).setdefault(kind, []).append((t, message))
+                messages.setdefault(name, {}).setdefault(netfeed.message_kind(message), []).append((t, message))
                 if name != "tablet":
                     say("[%s] %s" % (name, netfeed.describe(message)))
         shown = len(entries)

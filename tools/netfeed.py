@@ -161,6 +161,11 @@ def decode_datagram(datagram):
     return [decode_efb(datagram)]
 
 
+def message_kind(m):
+    """A decoded message's kind, or "error" when it did not decode or its check sequence is wrong."""
+    return "error" if "error" in m or not m.get("fcs_ok", True) else m["kind"]
+
+
 def loopback(address):
     """Refuses an address outside 127.0.0.0/8: these tools send and listen on this machine only."""
     if ipaddress.ip_address(address) not in ipaddress.ip_network("127.0.0.0/8"):
@@ -290,7 +295,7 @@ def listen(arguments):
             entries = listener.datagrams()
             for _, name, data in entries[shown:]:
                 for m in decode_datagram(data):
-                    kind = "error" if "error" in m or not m.get("fcs_ok", True) else m["kind"]
+                    kind = message_kind(m)
                     counts[kind] = counts.get(kind, 0) + 1
                     print("[%s] %s" % (name, describe(m)), flush=True)
             shown = len(entries)
