@@ -6,12 +6,12 @@
 
 #include "host/linkage.h"
 #include "log/log.h"
+#include "network/network.h"
 #include "platform/fpu.h"
 #include "sampling/fix.h"
 #include "settings/network_settings.h"
 #include "settings/settings.h"
 #include "transport/cycle.h"
-#include "transport/network.h"
 #include "transport/output_thread.h"
 #include "transport/serial.h"
 #include "transport/writer.h"

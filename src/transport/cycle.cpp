@@ -2,11 +2,11 @@
 // the second, the records, the hand-over to the writer and the network text.
 #include "transport/cycle.h"
 
+#include "network/network.h"
 #include "sampling/snapshot.h"
 #include "sentences/output_buffer.h"
 #include "sentences/records.h"
 #include "settings/settings.h"
-#include "transport/network.h"
 #include "transport/writer.h"
 
 // Output thread only. -1 matches no seconds value, so the first cycle starts a new second.

@@ -5,6 +5,7 @@
 
 #include "host/linkage.h"
 #include "log/log.h"
+#include "network/network.h"
 #include "platform/fpu.h"
 #include "sampling/fix.h"
 #include "sampling/snapshot.h"
@@ -12,7 +13,6 @@
 #include "settings/network_settings.h"
 #include "settings/settings.h"
 #include "transport/cycle.h"
-#include "transport/network.h"
 #include "transport/serial.h"
 
 // See output_thread.h.

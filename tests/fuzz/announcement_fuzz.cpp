@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "fuzz_support.h"
-#include "transport/announcement.h"
+#include "network/announcement.h"
 
 namespace {
 

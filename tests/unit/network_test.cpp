@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "module_run.h"
+#include "network/announcement.h"
+#include "network/discovery.h"
+#include "network/network.h"
 #include "reference_fix.h"
 #include "sentences/network_records.h"
 #include "sentences/records.h"
 #include "settings/network_settings.h"
-#include "transport/announcement.h"
-#include "transport/discovery.h"
-#include "transport/network.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Datagram destinations. A refusal is a report about datagrams already gone: it is read once a step, before
 // that step's datagrams, and logged once when it begins and once when it ends.
-#include "transport/datagram.h"
+#include "network/datagram.h"
 
 #include <cstdio>
 #include <cstring>

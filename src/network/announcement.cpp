@@ -3,7 +3,7 @@
 // every value is walked over by the grammar, while only the outer object's "App" and "GDL90" and the
 // latter's "port" are looked at. Strings are compared as raw bytes, escapes unresolved, and bytes from 0x80
 // up pass unchecked (nothing here reads text beyond ASCII); the last of a repeated key counts.
-#include "transport/announcement.h"
+#include "network/announcement.h"
 
 #include <cstring>
 

@@ -2,13 +2,13 @@
 // naming the port it takes GDL 90 at; iOS cannot rely on receiving broadcasts, so the feed goes unicast to
 // the announcing address. Only private, link-local and loopback sources are taken: a tablet on the same
 // network has such an address, and nothing from outside may make the module send somewhere.
-#include "transport/discovery.h"
+#include "network/discovery.h"
 
 #include <cstdio>
 
 #include "log/log.h"
-#include "transport/announcement.h"
-#include "transport/datagram.h"
+#include "network/announcement.h"
+#include "network/datagram.h"
 
 namespace {
 

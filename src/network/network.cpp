@@ -1,15 +1,15 @@
 // The network outputs. Sockets are made at start-up and closed at shut-down on the host's thread; between
 // the two only the output thread touches them. A reader that cannot keep up loses cycles or is closed,
 // never holding up the others.
-#include "transport/network.h"
+#include "network/network.h"
 
 #include <cstring>
 
 #include "log/log.h"
+#include "network/datagram.h"
+#include "network/discovery.h"
 #include "sentences/network_records.h"
 #include "settings/network_settings.h"
-#include "transport/datagram.h"
-#include "transport/discovery.h"
 
 namespace {
 
