@@ -90,7 +90,7 @@ void BM_ComposeRecords(benchmark::State& state) {
     sentenceMask = static_cast<SentenceMask>(state.range(0));
     int64_t bytes = 0;
     for (auto _ : state) {
-        const int32_t length = ComposeRecords(OutputBuffer, 42);
+        const int32_t length = ComposeRecords(OutputBuffer, navSnapshot, 42);
         benchmark::DoNotOptimize(length);
         bytes += length;
     }
@@ -104,7 +104,7 @@ void BM_ComposeCycle(benchmark::State& state) {
     StartModule(2);
     sentenceMask = static_cast<SentenceMask>(state.range(0));
     for (auto _ : state) {
-        ComposeCycle();
+        ComposeCycle(navSnapshot);
     }
     state.SetLabel(sentenceMask == kSentenceRmc ? "RMC only" : "every record");
 }
@@ -120,7 +120,7 @@ void BM_ComposeCycleEveryOutput(benchmark::State& state) {
     standin::S().clients.resize(kMaxTcpClients);
     OpenNetworkOutputs();
     for (auto _ : state) {
-        ComposeCycle();
+        ComposeCycle(navSnapshot);
     }
     CloseNetworkOutputs();
     state.SetLabel("every record, serial, UDP and 8 TCP readers");
@@ -147,7 +147,7 @@ void BM_FeedStep(benchmark::State& state) {
     const Gdl90Status status = {Gdl90SecondsOfDay(navSnapshot), true};
     for (auto _ : state) {
         PollNetwork(1000);
-        SendFeedRecords(kFeedHeartbeat | kFeedPosition | kFeedAttitude, status);
+        SendFeedRecords(kFeedHeartbeat | kFeedPosition | kFeedAttitude, status, navSnapshot);
     }
     CloseNetworkOutputs();
     state.SetLabel("EFB and GDL 90, 8 tablets, every record");

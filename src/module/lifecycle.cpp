@@ -145,7 +145,7 @@ void WINAPI FrameHook(DWORD, DWORD) {
             threadRunning.store(0); // tried again at the next frame
         }
     }
-    // No sample while the composer may still be reading the last one: dataReady stays 1 until it is done.
+    // No sample while the output thread may still be copying the last one: dataReady stays 1 until then.
     if (sampleRequested.load() != 0 && dataReady.load(std::memory_order_acquire) == 0 &&
         ServicePointer(kRowVariables) != nullptr) {
         FpuEnvironment hostFpu;

@@ -43,18 +43,27 @@ char readScratch[kReadChunk];
 struct FeedRecord {
     int32_t kind;
     uint32_t set; // kFeed...
-    int32_t (*append)(char* out, const Gdl90Status& status);
+    int32_t (*append)(char* out, const Gdl90Status& status, const NavSnapshot& s);
 };
 const FeedRecord kFeedRecords[] = {
-    {kNetworkXgps, kFeedPosition, [](char* out, const Gdl90Status&) { return AppendXgps(out); }},
-    {kNetworkXgps, kFeedAttitude, [](char* out, const Gdl90Status&) { return AppendXatt(out); }},
-    {kNetworkGdl90, kFeedHeartbeat, AppendGdl90Heartbeat},
-    {kNetworkGdl90, kFeedPosition, [](char* out, const Gdl90Status&) { return AppendGdl90Ownship(out); }},
-    {kNetworkGdl90, kFeedPosition,
-     [](char* out, const Gdl90Status&) { return AppendGdl90GeometricAltitude(out); }},
+    {kNetworkXgps, kFeedPosition,
+     [](char* out, const Gdl90Status&, const NavSnapshot& s) { return AppendXgps(out, s); }},
+    {kNetworkXgps, kFeedAttitude,
+     [](char* out, const Gdl90Status&, const NavSnapshot& s) { return AppendXatt(out, s); }},
     {kNetworkGdl90, kFeedHeartbeat,
-     [](char* out, const Gdl90Status&) { return AppendGdl90Identification(out); }},
-    {kNetworkGdl90, kFeedAttitude, [](char* out, const Gdl90Status&) { return AppendGdl90Ahrs(out); }},
+     [](char* out, const Gdl90Status& status, const NavSnapshot&) {
+         return AppendGdl90Heartbeat(out, status);
+     }},
+    {kNetworkGdl90, kFeedPosition,
+     [](char* out, const Gdl90Status&, const NavSnapshot& s) { return AppendGdl90Ownship(out, s); }},
+    {kNetworkGdl90, kFeedPosition,
+     [](char* out, const Gdl90Status&, const NavSnapshot& s) {
+         return AppendGdl90GeometricAltitude(out, s);
+     }},
+    {kNetworkGdl90, kFeedHeartbeat,
+     [](char* out, const Gdl90Status&, const NavSnapshot&) { return AppendGdl90Identification(out); }},
+    {kNetworkGdl90, kFeedAttitude,
+     [](char* out, const Gdl90Status&, const NavSnapshot& s) { return AppendGdl90Ahrs(out, s); }},
 };
 
 bool IsDestination(const NetworkEntry& entry) {
@@ -263,12 +272,12 @@ void SendNetworkText(const char* text, int32_t length, DWORD tick) {
     }
 }
 
-void SendFeedRecords(uint32_t records, const Gdl90Status& status) {
+void SendFeedRecords(uint32_t records, const Gdl90Status& status, const NavSnapshot& s) {
     for (const FeedRecord& record : kFeedRecords) {
         if ((records & record.set) == 0 || !NetworkHasKind(record.kind)) {
             continue;
         }
-        const int32_t length = record.append(recordBuffer, status);
+        const int32_t length = record.append(recordBuffer, status, s);
         if (length == 0) {
             continue; // a value it holds is missing
         }

@@ -41,8 +41,8 @@ bool NetworkTakesText(void);
 // dropping slow or failing ones first).
 void SendNetworkText(const char* text, int32_t length, DWORD tick);
 // The feed records of `records` (kFeed... bits) to their entries and tablets: the heartbeat from `status`,
-// the others from the snapshot, which only a sample just taken may be.
-void SendFeedRecords(uint32_t records, const Gdl90Status& status);
+// the others from `s`, the step's sample.
+void SendFeedRecords(uint32_t records, const Gdl90Status& status, const NavSnapshot& s);
 // Once a step: the refusals reported for earlier datagrams, and ForeFlight's announcements.
 void PollNetwork(DWORD tick);
 

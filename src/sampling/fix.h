@@ -7,9 +7,9 @@
 // The sampler's handshake with the output thread: each one 32-bit word, 0 or 1, read and written whole.
 // Raised by the output thread when it wants a sample; cleared by the sampler as its first act.
 extern std::atomic<int32_t> sampleRequested;
-// Set by the sampler (release) once the snapshot is complete; cleared by the sampler on entry and by the
-// output thread (release) only after its compose has finished reading it; the hook samples only while it is
-// 0.
+// Set by the sampler (release) once the snapshot is complete; cleared by the sampler on entry, by the
+// writer once the line's write is started, and by the output thread (release) after its compose; the hook
+// samples only while it is 0. The output thread copies the snapshot as soon as it sees it set.
 extern std::atomic<int32_t> dataReady;
 
 // Runs on the host's thread inside the frame hook when a sample is requested. Clears sampleRequested and

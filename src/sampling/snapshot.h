@@ -4,7 +4,8 @@
 #include <cstdint>
 
 // Every field holds the value in the unit and form the records print. Written only by SampleFlightState on
-// the host's thread while dataReady is 0; read only by the composer on the output thread while it is 1.
+// the host's thread while dataReady is 0; copied by the output thread while it is 1, and the step's records
+// are composed from that copy.
 struct NavSnapshot {
     char latHemisphere;        // 'N' or 'S'
     int32_t latDegrees;        // 0..90

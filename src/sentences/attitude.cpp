@@ -29,8 +29,7 @@ int32_t Tenths(double value) {
 // $RPY,-52,24,-999,-999,-999,1790,1200,-500,-999,-999,-19,42,803,-999,-999 CR LF
 // Ended with CR LF, unlike the bare sentence, so that the text position record after it, or the next cycle,
 // starts on a line of its own.
-int32_t AppendAttitude(char* text, int32_t length) {
-    const NavSnapshot& s = navSnapshot;
+int32_t AppendAttitude(char* text, int32_t length, const NavSnapshot& s) {
     return FormatAt(text, length, "$RPY,%d,%d,-999,-999,-999,%d,%d,%d,-999,-999,%d,%d,%d,-999,-999\r\n",
                     Tenths(s.bankDegrees), Tenths(s.pitchDegrees),
                     TruncateToInt32(s.altitudeMetres * kFeetPerMetre + 0.5), Tenths(s.airspeedValue),

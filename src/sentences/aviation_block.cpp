@@ -36,8 +36,7 @@ int32_t RoundToHundredths(int32_t fraction, int32_t* degrees, int32_t* minutes) 
 
 // STX "z01790" CR LF "AN 48 0704" CR LF "BE 011 3100" CR LF "C081" CR LF "D022" CR LF "QW033" CR LF
 // "T----------" CR LF "w01@" CR LF ETX
-int32_t AppendAviationBlock(char* text, int32_t length) {
-    const NavSnapshot& s = navSnapshot;
+int32_t AppendAviationBlock(char* text, int32_t length, const NavSnapshot& s) {
     const int32_t altitudeFeet =
         s.altitudeMetres < 0.0 ? 0 : TruncateToInt32(s.altitudeMetres * kFeetPerMetre + 0.5);
     int32_t latDegrees = s.latDegrees;

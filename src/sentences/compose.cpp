@@ -5,7 +5,7 @@
 
 // The fixed order: satellites, position and course, altitude, the three records that are not NMEA, then
 // the heading sentences.
-int32_t ComposeRecords(char* text, int32_t hundredths) {
+int32_t ComposeRecords(char* text, const NavSnapshot& s, int32_t hundredths) {
     int32_t outputLength = 0;
     if (sentenceMask & kSentenceGsa) {
         outputLength = AppendGsa(text, outputLength);
@@ -14,41 +14,41 @@ int32_t ComposeRecords(char* text, int32_t hundredths) {
         outputLength = AppendGsv(text, outputLength);
     }
     if (sentenceMask & kSentenceRma) {
-        outputLength = AppendRma(text, outputLength);
+        outputLength = AppendRma(text, outputLength, s);
     }
     if (sentenceMask & kSentenceRmc) {
-        outputLength = AppendRmc(text, outputLength, hundredths);
+        outputLength = AppendRmc(text, outputLength, s, hundredths);
     }
     if (sentenceMask & kSentenceGll) {
-        outputLength = AppendGll(text, outputLength, hundredths);
+        outputLength = AppendGll(text, outputLength, s, hundredths);
     }
     if (sentenceMask & kSentenceVtg) {
-        outputLength = AppendVtg(text, outputLength);
+        outputLength = AppendVtg(text, outputLength, s);
     }
     if (sentenceMask & kSentenceGga) {
-        outputLength = AppendGga(text, outputLength, hundredths);
+        outputLength = AppendGga(text, outputLength, s, hundredths);
     }
     if (sentenceMask & kSentencePgrmz) {
-        outputLength = AppendPgrmz(text, outputLength);
+        outputLength = AppendPgrmz(text, outputLength, s);
     }
     if (sentenceMask & kSentenceAv400) {
-        outputLength = AppendAviationBlock(text, outputLength);
+        outputLength = AppendAviationBlock(text, outputLength, s);
     }
     // The attitude fields are only sampled on generations 1 and 2.
     if ((sentenceMask & kSentenceRpy) && HostGeneration != 0) {
-        outputLength = AppendAttitude(text, outputLength);
+        outputLength = AppendAttitude(text, outputLength, s);
     }
     if (sentenceMask & kSentenceGtext) {
-        outputLength = AppendTextPosition(text, outputLength);
+        outputLength = AppendTextPosition(text, outputLength, s);
     }
     if (sentenceMask & kSentenceHdt) {
-        outputLength = AppendHdt(text, outputLength);
+        outputLength = AppendHdt(text, outputLength, s);
     }
     if (sentenceMask & kSentenceHdm) {
-        outputLength = AppendHdm(text, outputLength);
+        outputLength = AppendHdm(text, outputLength, s);
     }
     if (sentenceMask & kSentenceHdg) {
-        outputLength = AppendHdg(text, outputLength);
+        outputLength = AppendHdg(text, outputLength, s);
     }
     return outputLength;
 }

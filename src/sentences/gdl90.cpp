@@ -173,8 +173,7 @@ int32_t AppendGdl90Heartbeat(char* out, const Gdl90Status& status) {
 
 // 7E 0A 00 00 00 00 21 BE 0B A9 06 5D FF F9 BB 07 80 08 40 01 57 41 59 50 4F 53 54 20 00 33 E9 7E:
 // 47.4502 N 122.3088 W, pressure altitude unknown, airborne, true track 90, 120 kt, +512 fpm, "WAYPOST"
-int32_t AppendGdl90Ownship(char* out) {
-    const NavSnapshot& s = navSnapshot;
+int32_t AppendGdl90Ownship(char* out, const NavSnapshot& s) {
     const double knots = s.groundSpeedMs * kKnotsPerMs;
     const uint32_t horizontal =
         std::isfinite(knots) ? static_cast<uint32_t>(Limit(RoundToInt32(knots), 0, kMaxHorizontalKnots))
@@ -202,11 +201,11 @@ int32_t AppendGdl90Ownship(char* out) {
 
 // 7E 0B 02 DA 00 0A AE FC 7E: 3650 ft above mean sea level, vertical figure of merit 10 m
 // The message has no code for an unknown altitude: without one it is left out (length 0).
-int32_t AppendGdl90GeometricAltitude(char* out) {
-    if (!std::isfinite(navSnapshot.altitudeMetres)) {
+int32_t AppendGdl90GeometricAltitude(char* out, const NavSnapshot& s) {
+    if (!std::isfinite(s.altitudeMetres)) {
         return 0;
     }
-    const double feet = (navSnapshot.altitudeMetres - kTenthRounding) * kFeetPerMetre;
+    const double feet = (s.altitudeMetres - kTenthRounding) * kFeetPerMetre;
     const int32_t units = Limit(RoundToInt32(feet / kFeetPerUnit), INT16_MIN, INT16_MAX);
     uint8_t message[5] = {kGeometricAltitudeId};
     Put16(message + 1, static_cast<uint32_t>(units));
@@ -230,8 +229,7 @@ int32_t AppendGdl90Identification(char* out) {
 
 // 7E 65 01 00 96 00 19 03 9B 00 76 FF FF 7F 01 7E: roll 15.0 right, pitch 2.5 up, heading 92.3 true,
 // 118 kt indicated, true airspeed unknown
-int32_t AppendGdl90Ahrs(char* out) {
-    const NavSnapshot& s = navSnapshot;
+int32_t AppendGdl90Ahrs(char* out, const NavSnapshot& s) {
     uint8_t message[12] = {kExtensionId, kAhrsSubId};
     Put16(message + 2, AhrsAngle(RollRightDegrees(s)));
     Put16(message + 4, AhrsAngle(PitchUpDegrees(s)));

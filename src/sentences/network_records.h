@@ -24,13 +24,13 @@ struct Gdl90Status {
 int32_t Gdl90SecondsOfDay(const NavSnapshot& s);
 int32_t AppendGdl90Heartbeat(char* out, const Gdl90Status& status);
 
-// One frame each, from navSnapshot; each returns its length. A value the host gave none of goes as its
+// One frame each, from the snapshot; each returns its length. A value the host gave none of goes as its
 // field's "no data" code; a message that has none for it is left out (length 0).
-int32_t AppendGdl90Ownship(char* out);
-int32_t AppendGdl90GeometricAltitude(char* out);
+int32_t AppendGdl90Ownship(char* out, const NavSnapshot& s);
+int32_t AppendGdl90GeometricAltitude(char* out, const NavSnapshot& s);
 int32_t AppendGdl90Identification(char* out);
-int32_t AppendGdl90Ahrs(char* out);
+int32_t AppendGdl90Ahrs(char* out, const NavSnapshot& s);
 
-// One line each, without a line end, from navSnapshot; left out (length 0) when a value it holds is missing.
-int32_t AppendXgps(char* out);
-int32_t AppendXatt(char* out);
+// One line each, without a line end, from the snapshot; left out (length 0) when a value it holds is missing.
+int32_t AppendXgps(char* out, const NavSnapshot& s);
+int32_t AppendXatt(char* out, const NavSnapshot& s);

@@ -26,8 +26,7 @@ int32_t AppendGsv(char* text, int32_t length) {
 }
 
 // $GPRMA,A,4807.038000,N,01131.000000,E,0.0,0.0,22.4,84.4,3.1,W*6A
-int32_t AppendRma(char* text, int32_t length) {
-    const NavSnapshot& s = navSnapshot;
+int32_t AppendRma(char* text, int32_t length, const NavSnapshot& s) {
     const OneDecimal speed = ToOneDecimal(s.groundSpeedKnots);
     const OneDecimal track = ToOneDecimal(s.trackTrue);
     const OneDecimal variation = ToOneDecimal(s.magVariation);
@@ -42,8 +41,7 @@ int32_t AppendRma(char* text, int32_t length) {
 }
 
 // $GPRMC,123519.00,A,4807.038000,N,01131.000000,E,22.4,84.4,230394,3.1,W*44
-int32_t AppendRmc(char* text, int32_t length, int32_t hundredths) {
-    const NavSnapshot& s = navSnapshot;
+int32_t AppendRmc(char* text, int32_t length, const NavSnapshot& s, int32_t hundredths) {
     const OneDecimal speed = ToOneDecimal(s.groundSpeedKnots);
     const OneDecimal track = ToOneDecimal(s.trackTrue);
     const OneDecimal variation = ToOneDecimal(s.magVariation);
@@ -63,8 +61,7 @@ int32_t AppendRmc(char* text, int32_t length, int32_t hundredths) {
 }
 
 // $GPGLL,4807.038000,N,01131.000000,E,123519.00,A*0B
-int32_t AppendGll(char* text, int32_t length, int32_t hundredths) {
-    const NavSnapshot& s = navSnapshot;
+int32_t AppendGll(char* text, int32_t length, const NavSnapshot& s, int32_t hundredths) {
     const int32_t end =
         FormatAt(text, length,
                  sixDecimalMinutes ? "$GPGLL,%02d%02d.%06d,%c,%03d%02d.%06d,%c,%02d%02d%02d.%02d,A"
@@ -75,11 +72,11 @@ int32_t AppendGll(char* text, int32_t length, int32_t hundredths) {
 }
 
 // $GPVTG,84.4,T,80.2,M,22.4,N,41.5,K*48 (the magnetic course is the heading, not the magnetic track)
-int32_t AppendVtg(char* text, int32_t length) {
-    const OneDecimal track = ToOneDecimal(navSnapshot.trackTrue);
-    const OneDecimal heading = ToOneDecimal(navSnapshot.headingMagnetic);
-    const OneDecimal knots = ToOneDecimal(navSnapshot.groundSpeedKnots);
-    const OneDecimal kmh = ToOneDecimal(navSnapshot.groundSpeedKmh);
+int32_t AppendVtg(char* text, int32_t length, const NavSnapshot& s) {
+    const OneDecimal track = ToOneDecimal(s.trackTrue);
+    const OneDecimal heading = ToOneDecimal(s.headingMagnetic);
+    const OneDecimal knots = ToOneDecimal(s.groundSpeedKnots);
+    const OneDecimal kmh = ToOneDecimal(s.groundSpeedKmh);
     const int32_t end = FormatAt(text, length, "$GPVTG,%s%d.%d,T,%s%d.%d,M,%s%d.%d,N,%s%d.%d,K", track.sign,
                                  track.whole, track.tenths, heading.sign, heading.whole, heading.tenths,
                                  knots.sign, knots.whole, knots.tenths, kmh.sign, kmh.whole, kmh.tenths);
@@ -87,8 +84,7 @@ int32_t AppendVtg(char* text, int32_t length) {
 }
 
 // $GPGGA,123519.00,4807.038000,N,01131.000000,E,1,05,0.0,545.4,M,,,,*35
-int32_t AppendGga(char* text, int32_t length, int32_t hundredths) {
-    const NavSnapshot& s = navSnapshot;
+int32_t AppendGga(char* text, int32_t length, const NavSnapshot& s, int32_t hundredths) {
     const OneDecimal altitude = ToOneDecimal(s.altitudeMetres);
     const int32_t end =
         FormatAt(text, length,
@@ -102,8 +98,8 @@ int32_t AppendGga(char* text, int32_t length, int32_t hundredths) {
 }
 
 // $PGRMZ,1000.2,f,2*37 (feet rounded to the tenth on top of the metres' own rounding)
-int32_t AppendPgrmz(char* text, int32_t length) {
-    const OneDecimal feet = ToOneDecimal(navSnapshot.altitudeMetres * kFeetPerMetre + kTenthRounding);
+int32_t AppendPgrmz(char* text, int32_t length, const NavSnapshot& s) {
+    const OneDecimal feet = ToOneDecimal(s.altitudeMetres * kFeetPerMetre + kTenthRounding);
     return AppendChecksum(text, length,
                           FormatAt(text, length, "$PGRMZ,%s%d.%d,f,2", feet.sign, feet.whole, feet.tenths));
 }
@@ -122,27 +118,27 @@ Decimal HeadingTenths(double degrees) {
 } // namespace
 
 // $GPHDT,72.4,T*04
-int32_t AppendHdt(char* text, int32_t length) {
-    const Decimal heading = HeadingTenths(navSnapshot.headingTrue);
+int32_t AppendHdt(char* text, int32_t length, const NavSnapshot& s) {
+    const Decimal heading = HeadingTenths(s.headingTrue);
     return AppendChecksum(
         text, length,
         FormatAt(text, length, "$GPHDT,%s%d.%d,T", heading.sign, heading.whole, heading.fraction));
 }
 
 // $HCHDM,74.3,M*19
-int32_t AppendHdm(char* text, int32_t length) {
-    const Decimal heading = HeadingTenths(navSnapshot.headingMagnetic);
+int32_t AppendHdm(char* text, int32_t length, const NavSnapshot& s) {
+    const Decimal heading = HeadingTenths(s.headingMagnetic);
     return AppendChecksum(
         text, length,
         FormatAt(text, length, "$HCHDM,%s%d.%d,M", heading.sign, heading.whole, heading.fraction));
 }
 
 // $HCHDG,74.3,,,1.9,W*03: no deviation; the variation as RMC prints it
-int32_t AppendHdg(char* text, int32_t length) {
-    const Decimal heading = HeadingTenths(navSnapshot.headingMagnetic);
-    const OneDecimal variation = ToOneDecimal(navSnapshot.magVariation);
+int32_t AppendHdg(char* text, int32_t length, const NavSnapshot& s) {
+    const Decimal heading = HeadingTenths(s.headingMagnetic);
+    const OneDecimal variation = ToOneDecimal(s.magVariation);
     return AppendChecksum(text, length,
                           FormatAt(text, length, "$HCHDG,%s%d.%d,,,%s%d.%d,%c", heading.sign, heading.whole,
                                    heading.fraction, variation.sign, variation.whole, variation.tenths,
-                                   navSnapshot.magVariationSide));
+                                   s.magVariationSide));
 }

@@ -15,8 +15,7 @@ constexpr double kDecimetresPerSecondPerKnot = 5.144444444444445;
 } // namespace
 
 // @940323123519N4807038E01131000S000+00545E0115N0011U0000 CR LF
-int32_t AppendTextPosition(char* text, int32_t length) {
-    const NavSnapshot& s = navSnapshot;
+int32_t AppendTextPosition(char* text, int32_t length, const NavSnapshot& s) {
     const int32_t thousandthsDivisor = sixDecimalMinutes ? 1000 : 10;
 
     // The track folded into its quadrant; each boundary belongs to the quadrant above it, and 360 is north.

@@ -30,8 +30,7 @@ int32_t Kept(int written) {
 
 // XGPSWaypost,-122.308800,47.450200,1066.8,90.00,61.7: longitude before latitude, altitude in metres above
 // mean sea level, true track, ground speed in metres per second
-int32_t AppendXgps(char* out) {
-    const NavSnapshot& s = navSnapshot;
+int32_t AppendXgps(char* out, const NavSnapshot& s) {
     if (!AllFinite({s.longitudeDegrees, s.latitudeDegrees, s.altitudeMetres, s.trackTrue, s.groundSpeedMs})) {
         return 0;
     }
@@ -47,8 +46,7 @@ int32_t AppendXgps(char* out) {
 }
 
 // XATTWaypost,92.3,2.5,15.0: true heading, pitch up and roll right positive
-int32_t AppendXatt(char* out) {
-    const NavSnapshot& s = navSnapshot;
+int32_t AppendXatt(char* out, const NavSnapshot& s) {
     if (!AllFinite({s.headingTrue, s.pitchDegrees, s.bankDegrees})) {
         return 0;
     }

@@ -3,7 +3,6 @@
 #include "transport/cycle.h"
 
 #include "network/network.h"
-#include "sampling/snapshot.h"
 #include "sentences/output_buffer.h"
 #include "sentences/records.h"
 #include "settings/settings.h"
@@ -41,16 +40,16 @@ int32_t CycleHundredths(int32_t seconds, DWORD tick) {
 
 // While the previous write is still in progress its buffer belongs to it: the line skips this sample, and
 // the network's text is composed into storage of its own, so that a slow line costs the line only.
-void ComposeCycle(void) {
+void ComposeCycle(const NavSnapshot& s) {
     cycleCount++;
     const DWORD tick = GetTickCount();
     const bool lineFree = PollPendingWrite();
     if (!(lineFree && LineTakesText()) && !NetworkTakesText()) {
         return;
     }
-    const int32_t hundredths = CycleHundredths(navSnapshot.timeSeconds, tick);
+    const int32_t hundredths = CycleHundredths(s.timeSeconds, tick);
     char* text = lineFree ? OutputBuffer : networkText;
-    const int32_t length = ComposeRecords(text, hundredths);
+    const int32_t length = ComposeRecords(text, s, hundredths);
     if (lineFree) {
         StartOutputWrite(length);
     }

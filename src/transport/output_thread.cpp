@@ -27,6 +27,11 @@ constexpr int32_t kStepsPerSecond = 1000 / kStepMs;
 constexpr int32_t kFreshSteps = 30; // a position older than 3 s no longer makes the heartbeat valid
 constexpr uint32_t kForLine = 0x8;  // a sample's purpose besides the feeds' kFeedPosition and kFeedAttitude
 
+// Output thread only: the sample of the current step, copied while dataReady still holds the sampler off.
+// The writer clears dataReady as soon as the line's write is started, and a frame may then sample again
+// while the feeds and the network text of the step are still being built from it.
+NavSnapshot stepSnapshot;
+
 // The feed records due at the thread's step n: the heartbeat and position every second, evenly spaced,
 // and the attitude every attitudeSteps steps (0: the host gives none).
 uint32_t FeedsDue(uint32_t step, uint32_t attitudeSteps) {
@@ -91,15 +96,16 @@ DWORD WINAPI OutputThread(LPVOID) {
             const uint32_t served = feeds ? outstanding : kForLine;
             outstanding = 0;
             stepsSinceSample = 0;
-            heartbeat.secondsOfDay = Gdl90SecondsOfDay(navSnapshot);
+            stepSnapshot = navSnapshot;
+            heartbeat.secondsOfDay = Gdl90SecondsOfDay(stepSnapshot);
             if (served & kForLine) {
-                ComposeCycle();
+                ComposeCycle(stepSnapshot);
             }
             records |= served & (kFeedPosition | kFeedAttitude);
         }
         if (records != 0) {
             heartbeat.positionValid = stepsSinceSample <= kFreshSteps;
-            SendFeedRecords(records, heartbeat);
+            SendFeedRecords(records, heartbeat, stepSnapshot);
         }
         if (ready) {
             dataReady.store(0, std::memory_order_release);

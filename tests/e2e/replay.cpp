@@ -43,7 +43,7 @@ int main() {
             std::puts("dropped");
             continue;
         }
-        const int32_t length = ComposeRecords(OutputBuffer, hundredths);
+        const int32_t length = ComposeRecords(OutputBuffer, navSnapshot, hundredths);
         for (int32_t i = 0; i < length; ++i) {
             std::printf("%02X", static_cast<unsigned char>(OutputBuffer[i]));
         }

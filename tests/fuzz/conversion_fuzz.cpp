@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          s.trackMagnetic, s.headingMagnetic, s.magVariation}) {
         Require(!std::isnan(value), "a NaN reached a value every line prints");
     }
-    const int32_t length = ComposeRecords(OutputBuffer, in.ConsumeIntegralInRange(0, 99));
+    const int32_t length = ComposeRecords(OutputBuffer, s, in.ConsumeIntegralInRange(0, 99));
     Require(length >= 0 && length < kOutputBufferSize, "the text's length lies outside the buffer");
     const std::string fault =
         CheckCycleText(OutputBuffer, static_cast<size_t>(length), {mask, HostGeneration, sane});
@@ -117,9 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The network records of the same snapshot, "no data" and all, stay within their buffer (the sanitizers
     // watch them); their bytes are the unit tests'.
     char record[kNetworkRecordSize];
-    for (int32_t (*append)(char*) :
+    for (int32_t (*append)(char*, const NavSnapshot&) :
          {AppendGdl90Ownship, AppendGdl90GeometricAltitude, AppendGdl90Ahrs, AppendXgps, AppendXatt}) {
-        const int32_t recordLength = append(record);
+        const int32_t recordLength = append(record, s);
         Require(recordLength >= 0 && recordLength < kNetworkRecordSize,
                 "a network record longer than its buffer");
     }

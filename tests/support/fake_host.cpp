@@ -55,6 +55,9 @@ void WINAPI VariableRead(HostVariableRequest* request) {
 
 void WINAPI RelaySend(DWORD one, const char* text, DWORD length) {
     standin::Log("relay.send(%u,%u)", static_cast<unsigned>(one), static_cast<unsigned>(length));
+    if (standin::S().onSend) {
+        standin::S().onSend();
+    }
     std::lock_guard<std::recursive_mutex> guard(lock);
     if (standin::S().record) {
         relayTexts.emplace_back(text, length);

@@ -34,7 +34,10 @@ struct RunSetup {
     int32_t generation = 1;
     std::map<std::string, std::string> keys; // more of the settings file: Network, Log, AttitudeRate, ...
     fakehost::Services services;
-    std::function<void()> script; // scripts the stand-in and the host before start-up
+    std::function<void()> script;   // scripts the stand-in and the host before start-up
+    std::function<void(int)> serve; // sets more host values for the sample of this number
+    bool lateFrames = false;        // the host's frames come only after each step's mid-step check
+    int frameAtSend = 0;            // n > 0: a host frame also comes at the nth send or write of a step
 };
 
 // Resets everything, writes the settings file, installs the host, runs the test's script, runs ModuleInit
@@ -82,9 +85,10 @@ struct Outcome {
 };
 
 // Runs the module deterministically on the test's thread: start-up, frames until the output thread exists,
-// then the thread's routine, whose every 50 ms sleep advances the clock and delivers one host frame. `atTick`
-// may inject a fault at a simulated time; the run stops after `runMs` of thread time and ends with shut-down.
-// Every sample serves its own number as the altitude, so each text tells which sample it came from.
+// then the thread's routine, whose every 50 ms sleep advances the clock and delivers one host frame (or, with
+// lateFrames, only the second sleep of a step). `atTick` may inject a fault at a simulated time; the run
+// stops after `runMs` of thread time and ends with shut-down. Every sample serves ten times its own number
+// as the altitude in metres, so each text tells which sample it came from.
 // Checked in every run: the thread sleeps only in half steps, keeps its pace and ends; the frame hook
 // never sleeps, waits or writes; every text is written at mid-step and is the selected records, well formed,
 // and (with GGA) from the sample just taken; no datagram is empty. With recording off (the allocation test)
@@ -94,9 +98,12 @@ inline Outcome Simulate(const RunSetup& setup, DWORD runMs,
     Start(setup);
     Outcome out;
     out.sampleSteps.reserve(runMs / 100 + 1);
-    auto frame = [&out]() {
+    auto frame = [&out, &setup]() {
         if (sampleRequested != 0 && dataReady == 0 && ServicePointer(kRowVariables) != nullptr) {
-            fakehost::SetValue(kAltitudeId, out.samples + 1);
+            fakehost::SetValue(kAltitudeId, 10.0 * (out.samples + 1));
+            if (setup.serve) {
+                setup.serve(out.samples + 1);
+            }
         }
         standin::S().inFrame = true;
         FrameHook(0, 0);
@@ -108,20 +115,34 @@ inline Outcome Simulate(const RunSetup& setup, DWORD runMs,
     };
     size_t written = 0;
     int sleeps = 0;
+    int sends = 0;        // in this step
+    int samplesAtMid = 0; // the samples taken before this step's mid-step check
+    if (setup.frameAtSend > 0) {
+        standin::S().onSend = [&] {
+            if (++sends == setup.frameAtSend) {
+                frame();
+            }
+        };
+    }
     standin::S().onSleep = [&](DWORD ms) {
         EXPECT_EQ(ms, 50u) << "the output thread sleeps only in half steps";
         if (standin::S().written.size() > written) {
             out.texts.push_back(standin::S().written.substr(written));
-            out.textSamples.push_back(out.samples);
+            out.textSamples.push_back(samplesAtMid);
             out.textTicks.push_back(standin::S().tickCount);
             written = standin::S().written.size();
         }
-        out.steps += sleeps++ % 2;
+        const bool firstHalf = sleeps++ % 2 == 0;
+        out.steps += firstHalf ? 0 : 1;
+        sends = 0;
         const DWORD now = standin::S().tickCount += ms;
         if (atTick) {
             atTick(now);
         }
-        frame();
+        if (!(setup.lateFrames && firstHalf)) {
+            frame();
+        }
+        samplesAtMid = firstHalf ? out.samples : samplesAtMid;
         if (now >= runMs) {
             stopRequested = 1; // shut-down's first act; the thread ends with this step
         }
@@ -150,7 +171,7 @@ inline Outcome Simulate(const RunSetup& setup, DWORD runMs,
         EXPECT_EQ(out.textTicks[i] % 100, 50u) << "text " << i << " is composed at mid-step";
         EXPECT_EQ(CheckCycleText(text.data(), text.size(), {setup.mask, setup.generation, true}), "")
             << "text " << i;
-        const std::string altitude = "E,1,05,0.0," + std::to_string(out.textSamples[i]) + ".0,M";
+        const std::string altitude = "E,1,05,0.0," + std::to_string(10 * out.textSamples[i]) + ".0,M";
         EXPECT_TRUE(!(setup.mask & 0x004) || text.find(altitude, text.find("$GPGGA,")) != std::string::npos)
             << "text " << i << " is not from sample " << out.textSamples[i] << ": " << text;
     }

@@ -307,6 +307,9 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, 
         *written = length;
         return TRUE;
     }
+    if (S().onSend) {
+        S().onSend();
+    }
     Log("WriteFile(%u%s)", static_cast<unsigned>(length),
         overlapped != nullptr && overlapped->hEvent != nullptr ? ",event" : "");
     if (S().record) {
@@ -605,6 +608,9 @@ int SendDatagram(SOCKET s, const char* data, int length) {
 } // namespace standin
 
 int WINAPI send(SOCKET s, const char* data, int length, int) {
+    if (S().onSend) {
+        S().onSend();
+    }
     standin::Client* client = standin::ClientOf(s);
     if (client == nullptr) {
         return standin::SendDatagram(s, data, length);

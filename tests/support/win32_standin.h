@@ -74,6 +74,7 @@ struct Script {
     UINT_PTR nextTimerId = 0x7001;        // 0: SetTimer fails
     bool failCreateThread = false;
     std::function<void(DWORD)> onSleep; // called by Sleep instead of sleeping, when set
+    std::function<void()> onSend;       // called at each send, serial write and relay hand-over, when set
     std::atomic<DWORD> tickCount{0};    // GetTickCount
     // Non-zero: the device is a serial line of this many baud (10 bits a byte). Every write stays in
     // progress until its bytes' line time has passed on tickCount; writeResults and overlappedResults are

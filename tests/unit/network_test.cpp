@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,9 +38,9 @@ std::string Hex(const char* data, int32_t length) {
     return text;
 }
 
-std::string Appended(int32_t (*append)(char*)) {
+std::string Appended(int32_t (*append)(char*, const NavSnapshot&)) {
     char out[kNetworkRecordSize];
-    return Hex(out, append(out));
+    return Hex(out, append(out, navSnapshot));
 }
 
 // 47.4502 N 122.3088 W at 1112.57 m (3650 ft), 120 kt on a true track of 90, 512 fpm up, heading 92.3, roll
@@ -89,9 +91,10 @@ TEST(Gdl90, RecordsFromTheSnapshot) {
               "7E 0A 00 00 00 00 21 BE 0B A9 06 5D FF F9 BB 07 80 08 40 01 57 41 59 50 "
               "4F 53 54 20 00 33 E9 7E");
     EXPECT_EQ(Appended(AppendGdl90GeometricAltitude), "7E 0B 02 DA 00 0A AE FC 7E");
-    EXPECT_EQ(Appended(AppendGdl90Identification), "7E 65 00 01 FF FF FF FF FF FF FF FF 57 61 79 70 6F 73 74 "
-                                                   "00 57 61 79 70 6F 73 74 20 73 69 6D 20 47 50 "
-                                                   "53 00 00 00 00 01 D4 B2 7E");
+    EXPECT_EQ(Hex(out, AppendGdl90Identification(out)),
+              "7E 65 00 01 FF FF FF FF FF FF FF FF 57 61 79 70 6F 73 74 "
+              "00 57 61 79 70 6F 73 74 20 73 69 6D 20 47 50 "
+              "53 00 00 00 00 01 D4 B2 7E");
     EXPECT_EQ(Appended(AppendGdl90Ahrs), "7E 65 01 00 96 00 19 03 9B 00 76 FF FF 7F 01 7E");
 
     // Values the host gave none of go as their fields' "no data"; the altitude message has none: left out.
@@ -104,7 +107,7 @@ TEST(Gdl90, RecordsFromTheSnapshot) {
               "7E 0A 00 00 00 00 21 BE 0B A9 06 5D FF F8 BB 07 88 00 00 01 57 41 59 50 "
               "4F 53 54 20 00 4E 25 7E");
     EXPECT_EQ(Appended(AppendGdl90Ahrs), "7E 65 01 7F FF 7F FF FF FF FF FF FF FF FB 12 7E");
-    EXPECT_EQ(AppendGdl90GeometricAltitude(out), 0);
+    EXPECT_EQ(AppendGdl90GeometricAltitude(out, s), 0);
 
     // 180 east is the semicircle 0x800000; on the ground at 10 kt, a descent beyond the field's range, a
     // track that rounds to a full circle, and a name of lower-case letters.
@@ -145,8 +148,9 @@ TEST(Xgps, PositionAndAttitudeLines) {
         navSnapshot.groundSpeedMs = 61.7;
         navSnapshot.bankDegrees = c.bank;
         char out[kNetworkRecordSize];
-        EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXgps(out))), c.xgps) << c.altitudeMetres;
-        EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXatt(out))), c.xatt) << c.bank;
+        EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXgps(out, navSnapshot))), c.xgps)
+            << c.altitudeMetres;
+        EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXatt(out, navSnapshot))), c.xatt) << c.bank;
     }
 }
 
@@ -380,6 +384,82 @@ TEST(NetworkFeeds, HeartbeatWithAndWithoutFreshSamples) {
         EXPECT_EQ(Ticks("127.0.0.3:4000", "\x7E\x0A").size(),
                   static_cast<size_t>(lastSample < 0 ? 0 : lastSample / 10 + 1));
     }
+}
+
+// The sample a record comes from: each sample n serves 10 n metres of altitude, n hundredths of a degree of
+// latitude and n degrees of pitch up; 0 for a record that carries none of them (heartbeat, identification).
+int SampleOf(const std::string& d) {
+    if (d.compare(0, 4, "XGPS") == 0 || d.compare(0, 4, "XATT") == 0) {
+        std::vector<double> fields;
+        for (size_t at = d.find(','); at != std::string::npos; at = d.find(',', at + 1)) {
+            fields.push_back(std::atof(d.c_str() + at + 1));
+        }
+        return static_cast<int>(std::lround(d[1] == 'G' ? fields[2] / 10 : fields[1]));
+    }
+    if (d.compare(0, 1, "$") == 0) {
+        const size_t gga = d.find("$GPGGA,");
+        size_t at = gga;
+        for (int field = 0; field < 9; ++field) {
+            at = d.find(',', at) + 1;
+        }
+        return std::atoi(d.c_str() + at) / 10;
+    }
+    std::vector<int> m; // the GDL 90 message, unstuffed
+    for (size_t i = 1; i + 1 < d.size(); ++i) {
+        m.push_back(d[i] == 0x7D ? (d[++i] ^ 0x20) & 0xFF : d[i] & 0xFF);
+    }
+    const auto signed16 = [&m](size_t at) { return static_cast<int16_t>(m[at] << 8 | m[at + 1]); };
+    if (m[0] == 10) {
+        const int32_t units = (m[5] << 24 | m[6] << 16 | m[7] << 8) >> 8;
+        return static_cast<int>(std::lround(units * 180.0 / 8388608 * 100));
+    }
+    if (m[0] == 11) {
+        return static_cast<int>(std::lround(signed16(1) * 5 / kFeetPerMetre / 10));
+    }
+    return m[0] == 0x65 && m[1] == 1 ? static_cast<int>(std::lround(signed16(4) / 10.0)) : 0;
+}
+
+// A host frame that lands during any send of a step, while the line is idle, busy or on the relay, and with
+// the samples coming late (after the mid-step check, as from a host below 20 frames a second): every record
+// of the step still comes from the one sample the step saw complete. The late samples still carry the
+// records they were asked for, a step later.
+TEST(NetworkFeeds, EveryRecordOfAStepFromOneSample) {
+    for (const char* line : {"COM1", "slow COM1", "NetHub"}) {
+        for (int frameAtSend = 1; frameAtSend <= 9; ++frameAtSend) {
+            SCOPED_TRACE(std::string(line) + ", a frame at send " + std::to_string(frameAtSend));
+            modulerun::RunSetup setup = FeedRun("100", 2, kFeeds, "10");
+            setup.port = std::strchr(line, ' ') != nullptr ? std::strchr(line, ' ') + 1 : line;
+            setup.lateFrames = true;
+            setup.frameAtSend = frameAtSend;
+            setup.script = [line] { standin::S().lineBaud = line[0] == 's' ? 4800 : 0; };
+            setup.serve = [](int sample) {
+                fakehost::SetValue(0x47, sample / 100.0 * 10001750 / 90); // latitude
+                fakehost::SetValue(0x4D, -sample);                        // pitch, nose down positive
+            };
+            const modulerun::Outcome out = modulerun::Simulate(setup, 3000);
+            std::map<DWORD, std::vector<int>> samples; // by step, of every record that carries one
+            for (const standin::Datagram& d : standin::S().datagrams) {
+                if (const int sample = SampleOf(d.bytes)) {
+                    samples[d.at].push_back(sample);
+                }
+            }
+            EXPECT_GT(out.samples, 25) << "frames at sends took samples of their own";
+            for (const auto& step : samples) {
+                EXPECT_EQ(std::count(step.second.begin(), step.second.end(), step.second.front()),
+                          static_cast<long>(step.second.size()))
+                    << "step at " << step.first << ": " << ::testing::PrintToString(step.second);
+            }
+        }
+    }
+    // Asked for at steps 0, 10 and 20, taken after their mid-step checks: sent at the next step's.
+    modulerun::RunSetup setup = FeedRun("2000", 2, kFeeds, "1");
+    setup.lateFrames = true;
+    modulerun::Simulate(setup, 3000);
+    const std::vector<DWORD> late = {150, 1150, 2150};
+    EXPECT_EQ(Ticks("127.0.0.2:49002", "XGPS"), late);
+    EXPECT_EQ(Ticks("127.0.0.2:49002", "XATT"), late);
+    EXPECT_EQ(Ticks("127.0.0.3:4000", "\x7E\x0A"), late);
+    EXPECT_EQ(Ticks("127.0.0.3:4000", "\x7E\x65\x01"), late);
 }
 
 TEST(NetworkOutputs, TcpClients) {

@@ -22,9 +22,9 @@ const char kGsa[] = "$GPGSA,M,3,10,06,04,09,02,07,30,05,,,,,1.6,0.9,1.3*3B\r\n";
 const char kRpy[] = "$RPY,-52,24,-999,-999,-999,1790,1200,-500,-999,-999,-19,42,803,-999,-999\r\n";
 const char kGtext[] = "@940323123519N4807038E01131000S000+00545E0115N0011U0000\r\n";
 
-// The text an appender leaves at the buffer's start.
-std::string Appended(int32_t (*append)(char*, int32_t)) {
-    return std::string(OutputBuffer, static_cast<size_t>(append(OutputBuffer, 0)));
+// The text an appender leaves at the buffer's start, from navSnapshot.
+std::string Appended(int32_t (*append)(char*, int32_t, const NavSnapshot&)) {
+    return std::string(OutputBuffer, static_cast<size_t>(append(OutputBuffer, 0, navSnapshot)));
 }
 
 // The aviation data block around its first six lines.
@@ -42,14 +42,14 @@ class SentencesTest : public ::testing::Test {
 // Four-digit minute fractions (six-digit ones are in the fixed-order cycle below).
 TEST_F(SentencesTest, NmeaWithFourDigitFractions) {
     const struct {
-        int32_t (*append)(char*, int32_t);
+        int32_t (*append)(char*, int32_t, const NavSnapshot&);
         const char* text;
     } cases[] = {
-        {[](char* text, int32_t at) { return AppendRmc(text, at, 0); },
+        {[](char* text, int32_t at, const NavSnapshot& s) { return AppendRmc(text, at, s, 0); },
          "$GPRMC,123519.00,A,4807.0380,N,01131.0000,E,22.4,84.4,230394,3.1,W*44\r\n"},
-        {[](char* text, int32_t at) { return AppendGga(text, at, 0); },
+        {[](char* text, int32_t at, const NavSnapshot& s) { return AppendGga(text, at, s, 0); },
          "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,545.4,M,,,,*35\r\n"},
-        {[](char* text, int32_t at) { return AppendGll(text, at, 37); },
+        {[](char* text, int32_t at, const NavSnapshot& s) { return AppendGll(text, at, s, 37); },
          "$GPGLL,4807.0380,N,01131.0000,E,123519.37,A*0F\r\n"},
         {AppendRma, "$GPRMA,A,4807.0380,N,01131.0000,E,0.0,0.0,22.4,84.4,3.1,W*6A\r\n"},
     };
@@ -80,7 +80,9 @@ TEST_F(SentencesTest, NmeaWithNegativeAndStandingValues) {
         navSnapshot.groundSpeedKnots = c.knots;
         navSnapshot.groundSpeedKmh = c.knots * 1.852;
         EXPECT_EQ(Appended(AppendPgrmz), c.pgrmz);
-        EXPECT_EQ(Appended([](char* text, int32_t at) { return AppendGga(text, at, 0); }), c.gga);
+        EXPECT_EQ(
+            Appended([](char* text, int32_t at, const NavSnapshot& s) { return AppendGga(text, at, s, 0); }),
+            c.gga);
         EXPECT_EQ(Appended(AppendVtg), c.vtg);
     }
 }
@@ -102,7 +104,9 @@ TEST_F(SentencesTest, HeadingSentences) {
         navSnapshot.headingMagnetic = c.headingMagnetic;
         navSnapshot.magVariation = c.variation;
         navSnapshot.magVariationSide = c.side;
-        EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, 0))), c.text);
+        EXPECT_EQ(
+            std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 0))),
+            c.text);
     }
 }
 
@@ -240,7 +244,8 @@ TEST_F(SentencesTest, AbsurdValuesSaturateAndTheWidestCycleFitsWhole) {
     }
     HostGeneration = 1;
     sentenceMask = 0x7EFF;
-    const std::string widest(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, 99)));
+    const std::string widest(OutputBuffer,
+                             static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 99)));
     EXPECT_GT(widest.size(), 1400u);
     EXPECT_EQ(CheckCycleText(widest.data(), widest.size(), {0x7EFF, 1, false}), "");
 }
@@ -280,7 +285,8 @@ TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
         "$PGRMZ,1789.5,f,2*36\r\n"
         "\x02z01790\r\nAN 48 0704\r\nBE 011 3100\r\nC081\r\nD022\r\nQW033\r\nT----------\r\nw01@\r\n\x03" +
         kRpy + kGtext + "$GPHDT,77.1,T*04\r\n$HCHDM,80.3,M*12\r\n$HCHDG,80.3,,,3.2,W*01\r\n";
-    EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, 42))), expected);
+    EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 42))),
+              expected);
 }
 
 // Only the selected records; the attitude sentence only on hosts that deliver attitude, on its own line.
@@ -299,7 +305,9 @@ TEST_F(SentencesTest, OnlySelectedRecords) {
         SetReferenceFix(true);
         sentenceMask = c.mask;
         HostGeneration = c.generation;
-        EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, 0))), c.text)
+        EXPECT_EQ(
+            std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 0))),
+            c.text)
             << "mask " << c.mask << " generation " << c.generation;
     }
 }
