@@ -266,6 +266,7 @@ def native_rows(path):
             "BM_FrameHookSampling/0": "frame hook sampling (per sample), " + label,
             "BM_FrameHookSampling/2": "frame hook sampling (per sample), " + label,
             "BM_ConvertFlightState": "fix computation alone (per sample)",
+            "BM_GeoidUndulation": "geoid height lookup (GDL 90 geometric altitude, output thread)",
         }.get(name)
         if name == "BM_ComposeCycleEveryOutput":
             what = "ComposeCycle with serial, UDP and 8 TCP readers (output thread, per cycle)"

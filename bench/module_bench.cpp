@@ -11,6 +11,7 @@
 #include "network/discovery.h"
 #include "network/network.h"
 #include "sampling/fix.h"
+#include "sampling/geoid.h"
 #include "sentences/network_records.h"
 #include "sentences/output_buffer.h"
 #include "sentences/records.h"
@@ -83,6 +84,18 @@ void BM_ConvertFlightState(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ConvertFlightState);
+
+// The geoid's height, as the GDL 90 geometric altitude looks it up: a position a lookup, spread over the
+// globe.
+void BM_GeoidUndulation(benchmark::State& state) {
+    double latitude = -89.9, longitude = -179.9;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(GeoidUndulation(latitude, longitude));
+        latitude = latitude > 89.0 ? -89.9 : latitude + 0.37;
+        longitude = longitude > 179.0 ? -179.9 : longitude + 1.13;
+    }
+}
+BENCHMARK(BM_GeoidUndulation);
 
 // One cycle's text in the buffer; bytes per second is the composing rate.
 void BM_ComposeRecords(benchmark::State& state) {

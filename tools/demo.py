@@ -5,7 +5,8 @@ sends the same text as UDP datagrams to a gpsd daemon, whose client gpspipe show
 the EFB simulator text to loopback ports, decoded from the public formats; a stand-in for ForeFlight on a
 tablet announces itself as the app does, and the module finds it and sends it GDL 90 too. Shows the start
 delay, every sentence, fix and message as it comes, then a summary per output with the largest position
-error against what the host served and each feed's rate, and the module's own log. Run through scripts/demo.
+error against what the host served, GDL 90's pressure altitude and height above the ellipsoid against the
+altitude served, each feed's rate, and the module's own log. Run through scripts/demo.
 """
 
 import argparse
@@ -209,6 +210,7 @@ def run_demo(arguments, dll, host_exe, listener, discovery, tablet):
         ", ".join("%d %s" % (len(found), kind) for kind, found in sorted(feeds["gdl90"].items())),
         not any("error" in found for found in feeds.values())))
     summarize_fixes("GDL 90 ownship reports (a unit is 2.4 m)", ownship, samples, by_position=True)
+    altitudes = summarize_altitudes(feeds["gdl90"], samples)
     summarize_fixes("EFB XGPS lines", [m for _, m in feeds["efb"].get("xgps", [])], samples, by_position=True)
     say("[demo] summary: per second, network gdl90: %s; network xgps: %s" % (rates(feeds["gdl90"]), rates(feeds["efb"])))
     say("[demo] summary: per second, to the tablet found, which sent %d announcements: %s" % (
@@ -218,9 +220,31 @@ def run_demo(arguments, dll, host_exe, listener, discovery, tablet):
         for text in module_log:
             say("[log] " + text.rstrip("\r\n"))
     ok = (status == 0 and matched and not any("error" in found for found in feeds.values()) and gpsd.fixes and
-          ownship and feeds["tablet"].get("heartbeat"))
+          ownship and altitudes and feeds["tablet"].get("heartbeat"))
     say("[demo] %s" % ("done" if ok else "FAILED"))
     return 0 if ok else 1
+
+
+def summarize_altitudes(found, samples):
+    """Two summary lines: GDL 90's pressure altitude (ownship reports) against the altitude served at each
+    report's sample, found by position; its geometric altitude against the height above the WGS-84 ellipsoid
+    there, the altitude served plus EGM96's geoid height (from the model's grid), through the ownship report
+    just before it, which comes from the same sample. True when every one is within 25 ft and 2 m."""
+    sample, pressure, heights, undulations = None, [], [], []
+    for _, m in sorted(found.get("ownship", []) + found.get("geometric_altitude", []), key=lambda entry: entry[0]):
+        if m["kind"] == "ownship":
+            sample = min(samples, key=lambda s: run.metres_from_truth(s, m["latitude"], m["longitude"]))
+            feet = sample["truth"]["altitudeM"] / 0.3048
+            pressure.append(abs(m["pressure_altitude"] - feet) if m["pressure_altitude"] is not None else 99999)
+        elif sample is not None:
+            undulations.append(netfeed.geoid_undulation(sample["truth"]["lat"], sample["truth"]["lon"]))
+            heights.append(abs(m["altitude"] * 0.3048 - sample["truth"]["altitudeM"] - undulations[-1]))
+    say("[demo] summary: GDL 90 pressure altitude: %d reports, largest difference %.1f ft from the altitude served" % (
+        len(pressure), max(pressure, default=0)))
+    say("[demo] summary: GDL 90 geometric altitude: %d reports, largest difference %.2f m from the height above the "
+        "ellipsoid (the altitude served plus EGM96's %.1f to %.1f m)" % (
+            len(heights), max(heights, default=0), min(undulations, default=0), max(undulations, default=0)))
+    return bool(pressure and heights) and max(pressure) <= 25 and max(heights) <= 2
 
 
 def summarize_fixes(what, fixes, samples, by_position=False):

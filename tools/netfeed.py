@@ -8,6 +8,9 @@ the public message layouts alone so that it checks the module independently. Use
                                                           every 5 s to 127.0.0.1:PORT (63093: the module's
                                                           gdl90:auto), while listening with --seconds
   netfeed.py self-test                                    decodes the known byte examples
+
+geoid_undulation() gives EGM96's geoid height from the model's grid, for checking the GDL 90 geometric altitude
+(the height above the WGS-84 ellipsoid) against the altitude above sea level that the host flew.
 """
 
 import argparse
@@ -17,6 +20,7 @@ import json
 import re
 import select
 import socket
+import struct
 import sys
 import threading
 import time
@@ -120,7 +124,8 @@ def decode_gdl90(message):
         capabilities = int.from_bytes(d[34:38], "big")
         out.update(kind="identification", sub_id=0, version=d[1],
                    serial=None if d[2:10] == b"\xff" * 8 else d[2:10], device_name=_text(d[10:18]),
-                   long_name=_text(d[18:34]), capabilities=capabilities, altitude_msl=bool(capabilities & 1))
+                   long_name=_text(d[18:34]), capabilities=capabilities, altitude_msl=bool(capabilities & 1),
+                   altitude_datum="mean sea level" if capabilities & 1 else "the WGS-84 ellipsoid")
     elif ident == 0x65 and expected and d[0] == 1:
         roll, pitch, heading, indicated, true = (d[i] << 8 | d[i + 1] for i in range(1, 11, 2))
         out.update(kind="ahrs", sub_id=1, roll=None if roll == 0x7FFF else _signed(roll, 16) / 10,
@@ -137,6 +142,30 @@ def decode_gdl90(message):
 NUMBER = re.compile(r"[-+]?(\d+\.?\d*|\.\d+)")
 EFB_FIELDS = {"XGPS": ("longitude", "latitude", "altitude_m", "track", "speed_ms"),
               "XATT": ("heading", "pitch", "roll")}
+
+
+GEOID_GRID = "/usr/share/proj/egm96_15.gtx"  # EGM96 at 15 minutes of arc, in Debian's proj-data
+_grids = {}
+
+
+def geoid_undulation(latitude, longitude, path=GEOID_GRID):
+    """Metres from the WGS-84 ellipsoid up to the geoid (mean sea level): bilinear on a grid in PROJ's GTX
+    format (a big-endian header of the south-west corner's latitude and longitude, the latitude and longitude
+    spacing, rows and columns; then rows of floats from that corner northward, each eastward; it wraps)."""
+    if path not in _grids:
+        with open(path, "rb") as grid:
+            data = grid.read()
+        header = struct.unpack(">4d2i", data[:40])
+        _grids[path] = header, struct.unpack(">%df" % (header[4] * header[5]), data[40:40 + 4 * header[4] * header[5]])
+    (south, west, rise, step, rows, columns), values = _grids[path]
+    y, x = (latitude - south) / rise, (longitude - west) % 360 / step
+    row, column = min(int(y), rows - 2), int(x)
+    north, east = y - row, x - column
+
+    def at(r, c):
+        return values[r * columns + c % columns]
+    return ((1 - north) * ((1 - east) * at(row, column) + east * at(row, column + 1)) +
+            north * ((1 - east) * at(row + 1, column) + east * at(row + 1, column + 1)))
 
 
 def decode_efb(datagram):
@@ -258,7 +287,8 @@ LINES = {  # kind: how a decoded message reads
                "{vertical_velocity} fpm, track {track} (type {track_type}), NIC {nic} NACp {nacp}, "
                "airborne {airborne}, \"{callsign}\"",
     "geometric_altitude": "geometric altitude {altitude} ft, vfom {vfom} m, vertical warning {vertical_warning}",
-    "identification": "identification \"{device_name}\" \"{long_name}\" version {version}, MSL {altitude_msl}",
+    "identification": "identification \"{device_name}\" \"{long_name}\" version {version}, geometric altitude "
+                      "above {altitude_datum}",
     "ahrs": "ahrs roll {roll} pitch {pitch} heading {heading} (magnetic {heading_magnetic}), "
             "IAS {indicated_airspeed} kt, TAS {true_airspeed} kt",
     "xgps": "XGPS {name} {where}, {altitude_m} m, track {track}, {speed_ms} m/s",
@@ -327,6 +357,14 @@ EXAMPLES = [  # (label, frame or line, every field it must decode to); the made-
         horizontal_velocity=None, vertical_velocity=-512)),
     ("ownship, on the ground", _framed(OWNSHIP % ("21 BE 0B", "0B 40", "07 88 00")), dict(
         horizontal_velocity=120, vertical_velocity=None, airborne=False, track_type=0)),
+    ("ownship, lowest pressure altitude", _framed(OWNSHIP % ("21 BE 0B", "00 09", "07 80 08")), dict(
+        pressure_altitude=-1000)),
+    ("ownship, highest pressure altitude", _framed(OWNSHIP % ("21 BE 0B", "FF E9", "07 80 08")), dict(
+        pressure_altitude=101350)),
+    ("identification, above the ellipsoid", "7E 65 00 01 FF FF FF FF FF FF FF FF 57 61 79 70 6F 73 74 00 57 61 79 70 "
+     "6F 73 74 20 73 69 6D 20 47 50 53 00 00 00 00 00 D5 B2 7E", dict(
+         kind="identification", version=1, serial=None, device_name="Waypost", long_name="Waypost sim GPS",
+         capabilities=0, altitude_msl=False, altitude_datum="the WGS-84 ellipsoid")),
     ("geometric altitude", "7E 0B 02 DA 00 0A AE FC 7E", dict(altitude=3650, vertical_warning=False, vfom=10)),
     ("ahrs", "7E 65 01 00 96 00 19 03 9B 00 76 00 7D 5D FD FE 7E", dict(
         roll=15.0, pitch=2.5, heading=92.3, heading_magnetic=False, indicated_airspeed=118, true_airspeed=125)),
@@ -364,6 +402,9 @@ def self_test():
     for label, data in (("no closing flag", "7E 0B 02 DA 00 0A AE FC"), ("escape at the end", "7E 0B 02 7D 7E"),
                         ("too short", "7E 0B 02 7E")):
         check(label, "error" in gdl90_messages(bytes.fromhex(data))[-1], True)
+    for latitude, longitude, metres in ((0, 0, 17.16), (47.45, -122.30, -22.19), (50, 10, 48.03), (-6, 147, 71.12),
+                                        (27, 80, -63.19), (5, 78, -104.68), (50, 370, 48.03), (-90, 0, -29.53)):
+        check("geoid at %s %s" % (latitude, longitude), round(geoid_undulation(latitude, longitude), 2), metres)
     check("changed byte", gdl90_messages(bytes.fromhex("7E 0B 02 DB 00 0A AE FC 7E"))[0]["fcs_ok"], False)
     check("short heartbeat", "error" in decode_gdl90(bytes.fromhex("00 81 41 DB D0 08")), True)
     check("text with a word", "error" in decode_efb(b"XATTWaypost,92.3,nan,15.0"), True)

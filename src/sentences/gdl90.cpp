@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "sampling/geoid.h"
 #include "sampling/snapshot.h"
 #include "sentences/network_records.h"
-#include "sentences/records.h"
 #include "settings/network_settings.h"
 
 namespace {
@@ -30,7 +30,11 @@ constexpr uint8_t kUtcOk = 0x01;                            // heartbeat status 
 constexpr int64_t kLastSecondOfDay = 86399;                 // the time stamp counts seconds since 0000Z
 constexpr double kSemicirclesPerDegree = 8388608.0 / 180.0; // 2^23 units per half circle
 constexpr int32_t kSemicircleRange = 0x1000000;             // 24 bits
-constexpr uint16_t kPressureAltitudeUnknown = 0xFFF;        // the host gives no static pressure
+constexpr uint32_t kPressureAltitudeUnknown = 0xFFF;        // no altitude, or PressureAltitude=No
+constexpr int32_t kMaxPressureAltitude = 0xFFE;             // 101,350 ft and above
+constexpr double kPressureAltitudeFloorFeet = -1000.0;      // the field's 0
+constexpr double kFeetPerPressureUnit = 25.0;               // feet a unit of the field
+constexpr double kMetresPerFoot = 0.3048;                   // the international foot
 constexpr uint8_t kAirborne = 0x8;                          // misc bit 3
 constexpr uint8_t kTrueTrack = 0x1;                         // misc bits 1-0; 0: no valid track
 constexpr uint32_t kHorizontalUnknown = 0xFFF;
@@ -50,7 +54,7 @@ constexpr uint8_t kIdentificationVersion = 1;
 constexpr int32_t kSerialLength = 8;
 constexpr int32_t kLongNameLength = 16;
 const char kLongName[] = "Waypost sim GPS";
-constexpr uint32_t kCapabilityMslAltitude = 0x1; // geometric altitude is above mean sea level
+constexpr uint32_t kCapabilityEllipsoidAltitude = 0; // bit 0 clear: the geometric altitude is above WGS-84
 constexpr int32_t kTenthsPerCircle = 3600;
 constexpr int32_t kMaxAngleTenths = 1800; // receivers reject roll and pitch beyond
 constexpr uint16_t kAngleUnknown = 0x7FFF;
@@ -106,6 +110,22 @@ uint32_t AhrsAngle(double degrees) {
     return std::isfinite(degrees) && tenths >= -kMaxAngleTenths && tenths <= kMaxAngleTenths
                ? static_cast<uint32_t>(tenths)
                : kAngleUnknown;
+}
+
+// The snapshot's altitude carries the line's rounding offset: taken off, it is rounded once, by the field.
+double AltitudeMetres(const NavSnapshot& s) {
+    return s.altitudeMetres - kTenthRounding;
+}
+
+// The host's altitude above sea level sent as pressure altitude: the two agree under the standard atmosphere,
+// the simulators' default weather. Unknown when the host gave none or the settings say so.
+uint32_t PressureAltitude(const NavSnapshot& s) {
+    const double feet = AltitudeMetres(s) / kMetresPerFoot;
+    return pressureAltitude && std::isfinite(feet)
+               ? static_cast<uint32_t>(
+                     Limit(RoundToInt32((feet - kPressureAltitudeFloorFeet) / kFeetPerPressureUnit), 0,
+                           kMaxPressureAltitude))
+               : kPressureAltitudeUnknown;
 }
 
 // The network name as letters and digits of the callsign alphabet, padded with `pad`.
@@ -171,8 +191,8 @@ int32_t AppendGdl90Heartbeat(char* out, const Gdl90Status& status) {
     return Gdl90Frame(message, sizeof message, out);
 }
 
-// 7E 0A 00 00 00 00 21 BE 0B A9 06 5D FF F9 BB 07 80 08 40 01 57 41 59 50 4F 53 54 20 00 33 E9 7E:
-// 47.4502 N 122.3088 W, pressure altitude unknown, airborne, true track 90, 120 kt, +512 fpm, "WAYPOST"
+// 7E 0A 00 00 00 00 21 BE 0B A9 06 5D 0B 49 BB 07 80 08 40 01 57 41 59 50 4F 53 54 20 00 42 D3 7E:
+// 47.4502 N 122.3088 W, pressure altitude 3500 ft, airborne, true track 90, 120 kt, +512 fpm, "WAYPOST"
 int32_t AppendGdl90Ownship(char* out, const NavSnapshot& s) {
     const double knots = s.groundSpeedMs * kKnotsPerMs;
     const uint32_t horizontal =
@@ -190,7 +210,7 @@ int32_t AppendGdl90Ownship(char* out, const NavSnapshot& s) {
     uint8_t message[28] = {kOwnshipId}; // alert status, address type and address 0
     Put24(message + 5, Semicircles(s.latitudeDegrees));
     Put24(message + 8, Semicircles(s.longitudeDegrees));
-    Put16(message + 11, static_cast<uint32_t>(kPressureAltitudeUnknown << 4 | misc));
+    Put16(message + 11, PressureAltitude(s) << 4 | misc);
     message[13] = kNicAndNacp;
     Put24(message + 14, horizontal << 12 | vertical);
     message[17] = track ? static_cast<uint8_t>(RoundToInt32(s.trackTrue * kTrackUnitsPerDegree)) : 0;
@@ -199,13 +219,15 @@ int32_t AppendGdl90Ownship(char* out, const NavSnapshot& s) {
     return Gdl90Frame(message, sizeof message, out); // emergency code 0
 }
 
-// 7E 0B 02 DA 00 0A AE FC 7E: 3650 ft above mean sea level, vertical figure of merit 10 m
-// The message has no code for an unknown altitude: without one it is left out (length 0).
+// 7E 0B 02 DA 00 0A AE FC 7E: 3650 ft above the WGS-84 ellipsoid, vertical figure of merit 10 m
+// The height above sea level plus the geoid's there. The message has no code for an unknown altitude:
+// without one, or without a position, it is left out (length 0).
 int32_t AppendGdl90GeometricAltitude(char* out, const NavSnapshot& s) {
-    if (!std::isfinite(s.altitudeMetres)) {
+    const double feet =
+        (AltitudeMetres(s) + GeoidUndulation(s.latitudeDegrees, s.longitudeDegrees)) / kMetresPerFoot;
+    if (!std::isfinite(feet)) {
         return 0;
     }
-    const double feet = (s.altitudeMetres - kTenthRounding) * kFeetPerMetre;
     const int32_t units = Limit(RoundToInt32(feet / kFeetPerUnit), INT16_MIN, INT16_MAX);
     uint8_t message[5] = {kGeometricAltitudeId};
     Put16(message + 1, static_cast<uint32_t>(units));
@@ -214,8 +236,8 @@ int32_t AppendGdl90GeometricAltitude(char* out, const NavSnapshot& s) {
 }
 
 // 7E 65 00 01 FF FF FF FF FF FF FF FF 57 61 79 70 6F 73 74 00 57 61 79 70 6F 73 74 20 73 69 6D 20 47 50 53 00
-// 00 00 00 01 D4 B2 7E: version 1, no serial number, the network name, "Waypost sim GPS", geometric altitude
-// above mean sea level
+// 00 00 00 00 D5 B2 7E: version 1, no serial number, the network name, "Waypost sim GPS", geometric altitude
+// above the WGS-84 ellipsoid
 int32_t AppendGdl90Identification(char* out) {
     uint8_t message[39] = {kExtensionId, kIdentificationSubId, kIdentificationVersion};
     std::memset(message + 3, 0xFF, kSerialLength);
@@ -223,7 +245,7 @@ int32_t AppendGdl90Identification(char* out) {
     std::memcpy(message + 19, kLongName, sizeof kLongName); // 15 characters and a terminator
     static_assert(sizeof kLongName <= kLongNameLength, "the long name fits its field");
     Put16(message + 35, 0);
-    Put16(message + 37, kCapabilityMslAltitude);
+    Put16(message + 37, kCapabilityEllipsoidAltitude);
     return Gdl90Frame(message, sizeof message, out);
 }
 

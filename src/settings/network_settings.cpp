@@ -1,6 +1,6 @@
 // The network settings: "Network=udp:192.168.1.20:10110, tcp:10110, xgps:192.168.1.30, gdl90:auto",
-// "NetworkName=Waypost" and "AttitudeRate=5". Addresses are numeric (no name is ever looked up: that can
-// block).
+// "NetworkName=Waypost", "AttitudeRate=5" and "PressureAltitude=Yes". Addresses are numeric (no name is ever
+// looked up: that can block).
 #include "settings/network_settings.h"
 
 #include <cstring>
@@ -13,14 +13,15 @@ NetworkEntry networkEntries[kMaxNetworkEntries];
 int32_t networkEntryCount = 0;
 char networkName[kNetworkNameLength + 1] = "Waypost";
 int32_t attitudeRate = kDefaultAttitudeRate;
+bool pressureAltitude = true;
 
 namespace {
 
 const char kDefaultName[] = "Waypost";
 constexpr DWORD kListReadSize = 1024;  // eight entries of the longest length, blanks and commas
 constexpr size_t kEntryMaxLength = 63; // longer text is no entry
-constexpr DWORD kRateReadSize = 16;
-const char kAutoAddress[] = "auto"; // gdl90:auto[:PORT]
+constexpr DWORD kRateReadSize = 16;    // also for Yes or No
+const char kAutoAddress[] = "auto";    // gdl90:auto[:PORT]
 
 // The kinds' names, by NetworkKind; an entry begins with one of them and ":".
 const char* const kKindNames[] = {"udp", "tcp", "xgps", "gdl90"};
@@ -226,6 +227,17 @@ void LoadNetworkSettings(const char* path) {
                 static_cast<int>(kDefaultAttitudeRate));
         } else {
             attitudeRate = static_cast<int32_t>(value);
+        }
+    }
+
+    // Only the GDL 90 feed sends it: without a gdl90 entry the key is not read at all.
+    pressureAltitude = true;
+    char yesNo[kRateReadSize];
+    if (NetworkHasKind(kNetworkGdl90) &&
+        GetPrivateProfileStringA(kSettingsSection, "PressureAltitude", "", yesNo, kRateReadSize, path) > 0) {
+        pressureAltitude = strcasecmp(yesNo, "No") != 0;
+        if (pressureAltitude && strcasecmp(yesNo, "Yes") != 0) {
+            LogLine("setting PressureAltitude: \"%s\" ignored: Yes or No; Yes used", yesNo);
         }
     }
 }

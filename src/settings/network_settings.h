@@ -1,5 +1,5 @@
-// The network outputs chosen in the INI file: "Network" (a comma-separated list of entries), "NetworkName"
-// and "AttitudeRate". None is written back; without them the module has no network output.
+// The network outputs chosen in the INI file: "Network" (a comma-separated list of entries), "NetworkName",
+// "AttitudeRate" and "PressureAltitude". None is written back; without them the module has no network output.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +32,11 @@ extern NetworkEntry networkEntries[kMaxNetworkEntries];
 extern int32_t networkEntryCount;
 extern char networkName[kNetworkNameLength + 1];
 extern int32_t attitudeRate; // "AttitudeRate": AHRS and XATT per second
+// "PressureAltitude": whether the GDL 90 ownship report sends the altitude as pressure altitude.
+extern bool pressureAltitude;
 
-// Reads "Network", "NetworkName" and "AttitudeRate" from section "Waypost" of the INI file at path.
+// Reads "Network", "NetworkName", "AttitudeRate" and "PressureAltitude" from section "Waypost" of the INI
+// file at path.
 // Malformed entries, one cut off by the read's size, and those beyond the eighth, are skipped (and logged);
 // the others are kept in their order.
 void LoadNetworkSettings(const char* path);

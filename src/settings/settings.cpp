@@ -177,7 +177,9 @@ void LogSettings(void) {
         LogLine("settings: Port=%s Speed=%d", portName, static_cast<int>(baudRate));
     }
     if (networkEntryCount > 0) {
-        LogLine("settings: %d network entries, NetworkName=%s", static_cast<int>(networkEntryCount),
-                networkName);
+        // PressureAltitude is read only with a GDL 90 feed.
+        const char* pressure = pressureAltitude ? " PressureAltitude=Yes" : " PressureAltitude=No";
+        LogLine("settings: %d network entries, NetworkName=%s%s", static_cast<int>(networkEntryCount),
+                networkName, NetworkHasKind(kNetworkGdl90) ? pressure : "");
     }
 }

@@ -354,6 +354,7 @@ def check_network(out, arguments):
     checks.expect(13.5 <= silence <= 18, "the tablet's feed ended %.1f s after its last announcement" % silence)
     check_feeds(checks, scenario)
     log = scenario.module_log()
+    checks.expect("6 network entries, NetworkName=E2E PressureAltitude=Yes" in log, "PressureAltitude not logged")
     checks.expect("network udp: nothing listens at 127.0.0.1:%s: is the app open" % port("closed") in log,
                   "the closed port is not logged as one where nothing listens")
 
@@ -369,10 +370,12 @@ def check_network(out, arguments):
 
 def check_feeds(checks, scenario, sources=()):
     """Every EFB line and GDL 90 frame decodes, from the public formats, to the aircraft's true state at the
-    sample before it; a heartbeat goes out without one, and is valid only within 3 s of one. Between the
-    samples of the first and the last relay text (sources), the feeds keep their own pace against the line's
-    Interval/100 + 1 steps: heartbeat, ownship, geometric altitude, identification and XGPS every 10 steps,
-    AHRS and XATT every 2 (AttitudeRate 5)."""
+    sample before it (GDL 90's pressure altitude to 25 ft of the altitude, its geometric altitude to 2 m of the
+    height above the ellipsoid: the altitude plus EGM96's geoid height, from the model's grid); a heartbeat
+    goes out without one, and is valid only within 3 s of one. Between the samples of the first and the last
+    relay text (sources), the feeds keep their own pace against the line's Interval/100 + 1 steps: heartbeat,
+    ownship, geometric altitude, identification and XGPS every 10 steps, AHRS and XATT every 2 (AttitudeRate
+    5)."""
     samples = sorted(scenario.samples, key=lambda sample: sample["wall"])
     # Hosts before generation 2 give no track: the module derives it from the wind, which it reads as
     # magnetic and the stand-in serves as true, so the drift is off by up to 1.5 degrees on these routes.
@@ -416,7 +419,7 @@ def apart(a, b):
 def feed_matches(m, sample, slack):
     kind = m["kind"]
     if kind == "identification":
-        return m["device_name"] == "E2E" and m["altitude_msl"]
+        return m["device_name"] == "E2E" and not m["altitude_msl"]
     truth, speed = sample["truth"], sample["groundSpeedWord"] / 65536.0
     if kind == "xgps":
         return (m["name"] == "E2E" and abs(m["latitude"] - truth["lat"]) < 1e-6 and
@@ -428,12 +431,13 @@ def feed_matches(m, sample, slack):
     if kind == "ownship":
         knots, unit = speed * 3600 / 1852, 180 / 2 ** 23 * 1.01
         return (abs(m["latitude"] - truth["lat"]) < unit and apart(m["longitude"], truth["lon"]) < unit and
-                m["pressure_altitude"] is None and m["airborne"] == (knots >= 40) and
+                abs(m["pressure_altitude"] - truth["altitudeM"] / 0.3048) <= 25 and m["airborne"] == (knots >= 40) and
                 abs(m["horizontal_velocity"] - knots) <= 0.51 and
                 abs(m["vertical_velocity"] - truth["verticalSpeedMs"] * 196.8504) <= 32.1 and
                 apart(m["track"], truth["trackTrue"]) <= 0.71 + slack and m["callsign"] == "E2E")
-    if kind == "geometric_altitude":
-        return abs(m["altitude"] - truth["altitudeM"] / 0.3048) <= 2.6
+    if kind == "geometric_altitude":  # above the ellipsoid, which lies 46 m below sea level at Greenwich
+        undulation = netfeed.geoid_undulation(truth["lat"], truth["lon"])
+        return abs(m["altitude"] * 0.3048 - (truth["altitudeM"] + undulation)) <= 2
     if kind == "ahrs":
         return (abs(m["roll"] - truth["rollRight"]) <= 0.051 and abs(m["pitch"] - truth["pitchUp"]) <= 0.051 and
                 apart(m["heading"], truth["headingTrue"]) <= 0.051 and

@@ -43,7 +43,7 @@ std::string Appended(int32_t (*append)(char*, const NavSnapshot&)) {
     return Hex(out, append(out, navSnapshot));
 }
 
-// 47.4502 N 122.3088 W at 1112.57 m (3650 ft), 120 kt on a true track of 90, 512 fpm up, heading 92.3, roll
+// 47.4502 N 122.3088 W at 1066.8 m (3500 ft), 120 kt on a true track of 90, 512 fpm up, heading 92.3, roll
 // 15 right and pitch 2.5 up (the host counts both the other way), 118 kt indicated, 12:34:56.
 void SetNetworkFix() {
     SetReferenceFix(true);
@@ -53,7 +53,7 @@ void SetNetworkFix() {
     s.timeSeconds = 56;
     s.latitudeDegrees = 47.4502;
     s.longitudeDegrees = -122.3088;
-    s.altitudeMetres = 3650 / kFeetPerMetre + kTenthRounding;
+    s.altitudeMetres = 1066.8 + kTenthRounding;
     s.groundSpeedMs = 120 * 1852.0 / 3600;
     s.trackTrue = 90;
     s.verticalSpeedFpm = 512;
@@ -88,13 +88,13 @@ TEST(Gdl90, RecordsFromTheSnapshot) {
             << h.hours << " h " << h.minutes << " min";
     }
     EXPECT_EQ(Appended(AppendGdl90Ownship),
-              "7E 0A 00 00 00 00 21 BE 0B A9 06 5D FF F9 BB 07 80 08 40 01 57 41 59 50 "
-              "4F 53 54 20 00 33 E9 7E");
-    EXPECT_EQ(Appended(AppendGdl90GeometricAltitude), "7E 0B 02 DA 00 0A AE FC 7E");
+              "7E 0A 00 00 00 00 21 BE 0B A9 06 5D 0B 49 BB 07 80 08 40 01 57 41 59 50 "
+              "4F 53 54 20 00 42 D3 7E");
+    // Capability bit 0 clear: the geometric altitude is the height above the WGS-84 ellipsoid.
     EXPECT_EQ(Hex(out, AppendGdl90Identification(out)),
               "7E 65 00 01 FF FF FF FF FF FF FF FF 57 61 79 70 6F 73 74 "
               "00 57 61 79 70 6F 73 74 20 73 69 6D 20 47 50 "
-              "53 00 00 00 00 01 D4 B2 7E");
+              "53 00 00 00 00 00 D5 B2 7E");
     EXPECT_EQ(Appended(AppendGdl90Ahrs), "7E 65 01 00 96 00 19 03 9B 00 76 FF FF 7F 01 7E");
 
     // Values the host gave none of go as their fields' "no data"; the altitude message has none: left out.
@@ -109,6 +109,13 @@ TEST(Gdl90, RecordsFromTheSnapshot) {
     EXPECT_EQ(Appended(AppendGdl90Ahrs), "7E 65 01 7F FF 7F FF FF FF FF FF FF FF FB 12 7E");
     EXPECT_EQ(AppendGdl90GeometricAltitude(out, s), 0);
 
+    // The height above sea level plus the geoid's: 3650 ft above the ellipsoid at 0 N 0 E, where the geoid
+    // lies 17.16 m above it.
+    SetNetworkFix();
+    s.latitudeDegrees = s.longitudeDegrees = 0;
+    s.altitudeMetres = 3650 * 0.3048 - 17.16 + kTenthRounding;
+    EXPECT_EQ(Appended(AppendGdl90GeometricAltitude), "7E 0B 02 DA 00 0A AE FC 7E");
+
     // 180 east is the semicircle 0x800000; on the ground at 10 kt, a descent beyond the field's range, a
     // track that rounds to a full circle, and a name of lower-case letters.
     SetNetworkFix();
@@ -119,8 +126,40 @@ TEST(Gdl90, RecordsFromTheSnapshot) {
     s.trackTrue = 359.9;
     std::snprintf(networkName, sizeof networkName, "efb2");
     EXPECT_EQ(Appended(AppendGdl90Ownship),
-              "7E 0A 00 00 00 00 00 00 00 80 00 00 FF F1 BB 00 AE 02 00 01 45 46 42 32 "
-              "20 20 20 20 00 7C C2 7E");
+              "7E 0A 00 00 00 00 00 00 00 80 00 00 0B 41 BB 00 AE 02 00 01 45 46 42 32 "
+              "20 20 20 20 00 0D F8 7E");
+}
+
+// A GDL 90 frame's message: flags dropped, escapes undone.
+std::vector<int> Unstuffed(const std::string& frame) {
+    std::vector<int> m;
+    for (size_t i = 1; i + 1 < frame.size(); ++i) {
+        m.push_back(frame[i] == 0x7D ? (frame[++i] ^ 0x20) & 0xFF : frame[i] & 0xFF);
+    }
+    return m;
+}
+
+// The host's altitude as pressure altitude: (feet + 1000) / 25 rounded once (the snapshot's offset taken
+// off), held to 0..0xFFE; 0xFFF only without an altitude, or with PressureAltitude=No.
+TEST(Gdl90, PressureAltitudeField) {
+    const struct {
+        double metres;
+        int field;
+        bool setting = true;
+    } cases[] = {
+        {0, 0x028},      {1524.3, 0x0F0},       {-500, 0x000},          {15000, 0x7D9},
+        {31000, 0xFFE},  {std::nan(""), 0xFFF}, {3.807, 0x028},         {3.815, 0x029},
+        {-304.8, 0x000}, {-297.18, 0x001},      {30887.5, 0xFFD},       {30891.48, 0xFFE},
+        {1e300, 0xFFE},  {-1e300, 0x000},       {1066.8, 0xFFF, false}, {1066.8, 0x0B4},
+    };
+    for (const auto& c : cases) {
+        SetNetworkFix();
+        navSnapshot.altitudeMetres = c.metres + kTenthRounding;
+        pressureAltitude = c.setting;
+        char out[kNetworkRecordSize];
+        const auto m = Unstuffed({out, static_cast<size_t>(AppendGdl90Ownship(out, navSnapshot))});
+        EXPECT_EQ(m[11] << 4 | m[12] >> 4, c.field) << c.metres << " m, PressureAltitude " << c.setting;
+    } // the last case leaves the setting at its default
 }
 
 // The altitude rounds to the nearest tenth of a metre for any altitude; south and west are negative; a line
@@ -213,7 +252,8 @@ TEST(Announcement, Verdicts) {
 
 const char kPath[] = "C:\\Sim\\Modules\\Waypost.ini";
 
-TEST(NetworkSettings, EntriesNameAndAttitudeRate) {
+// PressureAltitude is read only with a GDL 90 entry.
+TEST(NetworkSettings, EntriesNameAttitudeRateAndPressureAltitude) {
     const struct {
         std::string network;
         const char* name;
@@ -221,30 +261,33 @@ TEST(NetworkSettings, EntriesNameAndAttitudeRate) {
         const char* entries; // kind address:port, ...
         const char* usedName;
         int32_t usedRate;
+        const char* pressure;
+        bool usedPressure;
     } cases[] = {
         {"udp:127.0.0.1:10110, TCP:10110 ,xgps:192.168.1.30,gdl90:10.0.0.2:4001", "", "10",
-         "0 127.0.0.1:10110,1 0.0.0.0:10110,2 192.168.1.30:49002,3 10.0.0.2:4001", "Waypost", 10},
+         "0 127.0.0.1:10110,1 0.0.0.0:10110,2 192.168.1.30:49002,3 10.0.0.2:4001", "Waypost", 10, "", true},
         {"tcp:127.0.0.1:2000,gdl90:255.255.255.255,,", "My-EFB_1", "0",
-         "1 127.0.0.1:2000,3 255.255.255.255:4000", "MyEFB1", 5},
+         "1 127.0.0.1:2000,3 255.255.255.255:4000", "MyEFB1", 5, "no", false},
         {"udp:1.2.3.4,udp:1.2.3:5,udp:256.1.1.1:5,udp:1.2.3.4:0,udp:1.2.3.4:65536,udp:0.0.0.0:5,tcp:0,"
          "udp:host.example:5,ftp:1.2.3.4:5,udp: 1.2.3.4:5,udp:01.2.3.4:5x,udp:1.2.3.4.5:6,gdl90:auto:0,"
          "gdl90:autox,xgps:auto",
-         "ABCDEFGHIJ", "11", "", "ABCDEFGH", 5},
-        {"gdl90:auto,GDL90:Auto:5000", "", "1", "3 0.0.0.0:63093,3 0.0.0.0:5000", "Waypost", 1},
+         "ABCDEFGHIJ", "11", "", "ABCDEFGH", 5, "No", true},
+        {"gdl90:auto,GDL90:Auto:5000", "", "1", "3 0.0.0.0:63093,3 0.0.0.0:5000", "Waypost", 1, "On", true},
         {"udp:1.1.1.1:1,udp:1.1.1.2:2,udp:1.1.1.3:3,udp:1.1.1.4:4,udp:1.1.1.5:5,udp:1.1.1.6:6,udp:1.1.1.7:7,"
          "udp:1.1.1.8:8,udp:1.1.1.9:9",
          "-", "5x",
          "0 1.1.1.1:1,0 1.1.1.2:2,0 1.1.1.3:3,0 1.1.1.4:4,0 1.1.1.5:5,0 1.1.1.6:6,0 1.1.1.7:7,0 1.1.1.8:8",
-         "Waypost", 5},
+         "Waypost", 5, "No", true},
         // The read stops at 1023 characters, inside the last entry's port: not taken as port 101.
         {"xgps:10.0.0.1," + std::string(1023 - 14 - 22, ' ') + "udp:192.168.1.20:10110", "", "",
-         "2 10.0.0.1:49002", "Waypost", 5},
+         "2 10.0.0.1:49002", "Waypost", 5, "NO", true},
     };
     for (const auto& c : cases) {
         standin::Reset();
         standin::SetProfileValue(kPath, "Waypost", "Network", c.network);
         standin::SetProfileValue(kPath, "Waypost", "NetworkName", c.name);
         standin::SetProfileValue(kPath, "Waypost", "AttitudeRate", c.rate);
+        standin::SetProfileValue(kPath, "Waypost", "PressureAltitude", c.pressure);
         LoadNetworkSettings(kPath);
         std::string entries;
         for (int32_t i = 0; i < networkEntryCount; ++i) {
@@ -258,7 +301,8 @@ TEST(NetworkSettings, EntriesNameAndAttitudeRate) {
         EXPECT_EQ(entries, c.entries) << c.network;
         EXPECT_STREQ(networkName, c.usedName) << c.name;
         EXPECT_EQ(attitudeRate, c.usedRate) << c.rate;
-        EXPECT_EQ(standin::ProfileSection(kPath, "Waypost").size(), 3u) << "nothing is written back";
+        EXPECT_EQ(pressureAltitude, c.usedPressure) << c.pressure;
+        EXPECT_EQ(standin::ProfileSection(kPath, "Waypost").size(), 4u) << "nothing is written back";
     }
     // Without an EFB or GDL 90 entry the rate is not even read.
     standin::Reset();
@@ -404,17 +448,14 @@ int SampleOf(const std::string& d) {
         }
         return std::atoi(d.c_str() + at) / 10;
     }
-    std::vector<int> m; // the GDL 90 message, unstuffed
-    for (size_t i = 1; i + 1 < d.size(); ++i) {
-        m.push_back(d[i] == 0x7D ? (d[++i] ^ 0x20) & 0xFF : d[i] & 0xFF);
-    }
+    const std::vector<int> m = Unstuffed(d);
     const auto signed16 = [&m](size_t at) { return static_cast<int16_t>(m[at] << 8 | m[at + 1]); };
     if (m[0] == 10) {
         const int32_t units = (m[5] << 24 | m[6] << 16 | m[7] << 8) >> 8;
         return static_cast<int>(std::lround(units * 180.0 / 8388608 * 100));
     }
-    if (m[0] == 11) {
-        return static_cast<int>(std::lround(signed16(1) * 5 / kFeetPerMetre / 10));
+    if (m[0] == 11) { // above the ellipsoid, which lies 17.16 m below sea level where these samples fly
+        return static_cast<int>(std::lround((signed16(1) * 5 * 0.3048 - 17.16) / 10));
     }
     return m[0] == 0x65 && m[1] == 1 ? static_cast<int>(std::lround(signed16(4) / 10.0)) : 0;
 }
