@@ -201,6 +201,7 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
         s.trackTrue = WrapBearing(s.trackMagnetic + variation);
     }
 
+    s.variationEast = FoldAngle(variation);
     s.magVariationSide = 'E';
     s.groundSpeedKnots = knots + kTenthRounding;
     s.groundSpeedKmh = s.groundSpeedKnots * kKmhPerKnot;

@@ -40,11 +40,12 @@ struct NavSnapshot {
     double bankDegrees;
     double pitchDegrees;
 
-    // Full-precision values for the network formats.
+    // Full-precision values, for the records that round them to their own decimals.
     double latitudeDegrees;  // north positive
     double longitudeDegrees; // east positive, above -180 up to 180
     double headingTrue;      // degrees, above 0 up to 360
     double groundSpeedMs;    // metres per second, no offset
+    double variationEast;    // degrees, east positive, above -180 up to 180, no offset
 };
 
 extern NavSnapshot navSnapshot;

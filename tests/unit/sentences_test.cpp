@@ -4,12 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cycle_check.h"
 #include "host/linkage.h"
 #include "reference_fix.h"
+#include "sampling/fix.h"
+#include "sampling/requests.h"
 #include "sentences/output_buffer.h"
 #include "sentences/records.h"
 #include "transport/cycle.h"
@@ -87,26 +93,53 @@ TEST_F(SentencesTest, NmeaWithNegativeAndStandingValues) {
     }
 }
 
-// The heading sentences round to the tenth, and print a heading that rounds to a full circle as 0.0.
-TEST_F(SentencesTest, HeadingSentences) {
+// The heading sentences from host values through the fix: each rounds to the tenth, a heading that rounds
+// to a full circle is 0.0, and HDT is HDM plus an east variation, or minus a west one, to within 0.1 (one
+// tenth's rounding in each), at the rounding boundaries of both sides and over a sweep of variations.
+TEST_F(SentencesTest, HeadingSentencesAgree) {
     const struct {
-        double headingTrue, headingMagnetic, variation;
-        char side;
-        const char* text; // HDT, HDM, HDG
+        double heading, variation; // the host's, east positive
+        const char* text;          // HDT, HDM, HDG
     } cases[] = {
-        {72.44, 74.25, 1.93, 'W', "$GPHDT,72.4,T*04\r\n$HCHDM,74.3,M*19\r\n$HCHDG,74.3,,,1.9,W*03\r\n"},
-        {359.96, 3.14, 12.55, 'E', "$GPHDT,0.0,T*35\r\n$HCHDM,3.1,M*2B\r\n$HCHDG,3.1,,,12.5,E*1D\r\n"},
+        {72.4, -1.9, "$GPHDT,72.4,T*04\r\n$HCHDM,74.3,M*19\r\n$HCHDG,74.3,,,1.9,W*03\r\n"},
+        {15.6, 12.54, "$GPHDT,15.6,T*07\r\n$HCHDM,3.1,M*2B\r\n$HCHDG,3.1,,,12.5,E*1D\r\n"},
+        {359.96, 10.0, "$GPHDT,0.0,T*35\r\n$HCHDM,350.0,M*2F\r\n$HCHDG,350.0,,,10.0,E*1E\r\n"},
+        {72.4, -3.14, "$GPHDT,72.4,T*04\r\n$HCHDM,75.5,M*1E\r\n$HCHDG,75.5,,,3.1,W*0E\r\n"},
+        {72.4, -3.151, "$GPHDT,72.4,T*04\r\n$HCHDM,75.6,M*1D\r\n$HCHDG,75.6,,,3.2,W*0E\r\n"},
+        {72.4, 3.151, "$GPHDT,72.4,T*04\r\n$HCHDM,69.2,M*14\r\n$HCHDG,69.2,,,3.2,E*15\r\n"},
+        {72.4, 3.149, "$GPHDT,72.4,T*04\r\n$HCHDM,69.3,M*15\r\n$HCHDG,69.3,,,3.1,E*17\r\n"},
+        {10.0, -0.04, "$GPHDT,10.0,T*04\r\n$HCHDM,10.0,M*18\r\n$HCHDG,10.0,,,0.0,E*18\r\n"},
+        {10.0, -0.06, "$GPHDT,10.0,T*04\r\n$HCHDM,10.1,M*19\r\n$HCHDG,10.1,,,0.1,W*0A\r\n"},
+        {200.0, 179.96, "$GPHDT,200.0,T*37\r\n$HCHDM,20.0,M*1B\r\n$HCHDG,20.0,,,180.0,E*12\r\n"},
+        {200.0, -179.96, "$GPHDT,200.0,T*37\r\n$HCHDM,20.0,M*1B\r\n$HCHDG,20.0,,,180.0,W*00\r\n"},
+        {0.04, -0.1, "$GPHDT,0.0,T*35\r\n$HCHDM,0.1,M*28\r\n$HCHDG,0.1,,,0.1,W*3B\r\n"},
     };
+    std::vector<std::pair<double, double>> sweep;
+    for (const double heading : {0.04, 72.44, 180.05, 359.96}) {
+        for (double variation = -179.99; variation < 180.0; variation += 0.093) {
+            sweep.emplace_back(heading, variation);
+        }
+    }
     for (const auto& c : cases) {
-        SetReferenceFix(true);
-        sentenceMask = kSentenceHdt | kSentenceHdm | kSentenceHdg;
-        navSnapshot.headingTrue = c.headingTrue;
-        navSnapshot.headingMagnetic = c.headingMagnetic;
-        navSnapshot.magVariation = c.variation;
-        navSnapshot.magVariationSide = c.side;
-        EXPECT_EQ(
-            std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 0))),
-            c.text);
+        sweep.emplace_back(c.heading, c.variation);
+    }
+    sentenceMask = kSentenceHdt | kSentenceHdm | kSentenceHdg;
+    for (size_t i = 0; i < sweep.size(); ++i) {
+        requestTable[kTrueHeading].value = sweep[i].first;
+        requestTable[kMagneticVariation].value = sweep[i].second;
+        ASSERT_TRUE(ConvertFlightState(0));
+        const std::string text(OutputBuffer,
+                               static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 0)));
+        double hdt = -1, hdm = -1, variation = -1;
+        char side = '?';
+        std::sscanf(text.c_str(), "$GPHDT,%lf,T*%*x $HCHDM,%lf,M*%*x $HCHDG,%*f,,,%lf,%c", &hdt, &hdm,
+                    &variation, &side);
+        const double off = std::remainder(hdt - hdm - (side == 'W' ? -variation : variation), 360.0);
+        EXPECT_LE(std::fabs(off), 0.1 + 1e-9) << text;
+        const size_t table = i + std::size(cases) - sweep.size(); // the table's cases come last
+        if (table < std::size(cases)) {
+            EXPECT_EQ(text, cases[table].text) << cases[table].heading << " " << cases[table].variation;
+        }
     }
 }
 
@@ -299,7 +332,7 @@ TEST_F(SentencesTest, OnlySelectedRecords) {
         {kSentenceGsa, 1, kGsa},
         {kSentenceRpy | kSentenceGtext, 0, kGtext},
         {kSentenceRpy | kSentenceGtext, 1, std::string(kRpy) + kGtext},
-        {kSentenceHdt | kSentenceHdg, 0, "$GPHDT,77.1,T*04\r\n$HCHDG,80.3,,,3.1,W*02\r\n"},
+        {kSentenceHdt | kSentenceHdg, 0, "$GPHDT,77.1,T*04\r\n$HCHDG,80.3,,,3.2,W*01\r\n"},
     };
     for (const auto& c : cases) {
         SetReferenceFix(true);
