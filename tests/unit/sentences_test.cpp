@@ -143,6 +143,44 @@ TEST_F(SentencesTest, HeadingSentencesAgree) {
     }
 }
 
+// The glide computers' sentences, each field rounded once: the worked example, rounding boundaries, a
+// negative vario, a negative airspeed printed 0.0, bearings that round to 360 printed 0, values that are
+// not numbers as LK8EX1's "none" markers and LXWP0's empty fields, and a real value kept off the markers.
+TEST_F(SentencesTest, GlideComputerSentences) {
+    const double nan = std::nan("");
+    const struct {
+        double knots, altitude, vario, heading, windFrom, windKnots;
+        const char* text; // LK8EX1, LXWP0
+    } cases[] = {
+        {120.0, 1524.3, 2.54, 72.0, 270.0, 10.0,
+         "$LK8EX1,999999,1524,254,99,999,*1B\r\n"
+         "$LXWP0,N,222.2,1524.3,2.54,2.54,2.54,2.54,2.54,2.54,72,270,18.5*7E\r\n"},
+        {-5.0, 1524.5, -2.545001, 359.96, 359.6, 10.03,
+         "$LK8EX1,999999,1525,-255,99,999,*36\r\n"
+         "$LXWP0,N,0.0,1524.5,-2.55,-2.55,-2.55,-2.55,-2.55,-2.55,0,0,18.6*4B\r\n"},
+        {0.027, -10.5, 2.544999, 0.4, 359.4, 0.0,
+         "$LK8EX1,999999,-11,254,99,999,*34\r\n"
+         "$LXWP0,N,0.1,-10.5,2.54,2.54,2.54,2.54,2.54,2.54,0,359,0.0*54\r\n"},
+        {nan, nan, nan, 72.0, nan, nan,
+         "$LK8EX1,999999,99999,9999,99,999,*13\r\n$LXWP0,N,,,,,,,,,72,,*68\r\n"},
+        {60.0, 100000.0, 100.0, 180.5, -10.0, -3.0,
+         "$LK8EX1,999999,99998,9998,99,999,*13\r\n"
+         "$LXWP0,N,111.1,100000.0,100.00,100.00,100.00,100.00,100.00,100.00,181,350,-5.6*52\r\n"},
+    };
+    for (const auto& c : cases) {
+        SetReferenceFix(true);
+        sentenceMask = kSentenceLk8ex1 | kSentenceLxwp0;
+        NavSnapshot& n = navSnapshot;
+        n.airspeedValue = c.knots;
+        n.altitudeMsl = c.altitude;
+        n.verticalSpeedMs = c.vario;
+        n.headingTrue = c.heading;
+        n.windFromDegrees = c.windFrom;
+        n.windSpeedKnots = c.windKnots;
+        EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, n, 0))), c.text);
+    }
+}
+
 TEST(OneDecimal, SignIntegerPartAndTenthsDigit) {
     const double infinity = std::numeric_limits<double>::infinity();
     const struct {
@@ -270,17 +308,19 @@ TEST_F(SentencesTest, AbsurdValuesSaturateAndTheWidestCycleFitsWhole) {
                            &n.dateMonth, &n.dateDay}) {
         *field = INT32_MIN;
     }
-    for (double* field : {&n.groundSpeedKnots, &n.groundSpeedKmh, &n.trackTrue, &n.trackMagnetic,
-                          &n.headingMagnetic, &n.magVariation, &n.altitudeMetres, &n.airspeedValue,
-                          &n.verticalSpeedFpm, &n.bankDegrees, &n.pitchDegrees}) {
+    for (double* field :
+         {&n.groundSpeedKnots, &n.groundSpeedKmh, &n.trackTrue, &n.trackMagnetic, &n.headingMagnetic,
+          &n.magVariation, &n.altitudeMetres, &n.airspeedValue, &n.verticalSpeedFpm, &n.bankDegrees,
+          &n.pitchDegrees, &n.headingTrue, &n.variationEast, &n.altitudeMsl, &n.verticalSpeedMs,
+          &n.windSpeedKnots, &n.windFromDegrees}) {
         *field = -1e300;
     }
     HostGeneration = 1;
-    sentenceMask = 0x7EFF;
+    sentenceMask = 0x1FEFF;
     const std::string widest(OutputBuffer,
                              static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 99)));
-    EXPECT_GT(widest.size(), 1400u);
-    EXPECT_EQ(CheckCycleText(widest.data(), widest.size(), {0x7EFF, 1, false}), "");
+    EXPECT_GT(widest.size(), 1600u);
+    EXPECT_EQ(CheckCycleText(widest.data(), widest.size(), {0x1FEFF, 1, false}), "");
 }
 
 TEST_F(SentencesTest, HundredthsCountFromTheFirstCycleOfTheSecond) {
@@ -304,7 +344,7 @@ TEST_F(SentencesTest, HundredthsCountFromTheFirstCycleOfTheSecond) {
 TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
     SetReferenceFix(true);
     HostGeneration = 1;
-    sentenceMask = 0x7EFF;
+    sentenceMask = 0x1FEFF;
     navSnapshot.magVariation = 3.25;
     const std::string expected =
         std::string(kGsa) +
@@ -317,7 +357,10 @@ TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
         "$GPGGA,123519.42,4807.038000,N,01131.000000,E,1,05,0.0,545.4,M,,,,*33\r\n"
         "$PGRMZ,1789.5,f,2*36\r\n"
         "\x02z01790\r\nAN 48 0704\r\nBE 011 3100\r\nC081\r\nD022\r\nQW033\r\nT----------\r\nw01@\r\n\x03" +
-        kRpy + kGtext + "$GPHDT,77.1,T*04\r\n$HCHDM,80.3,M*12\r\n$HCHDG,80.3,,,3.2,W*01\r\n";
+        kRpy + kGtext +
+        "$GPHDT,77.1,T*04\r\n$HCHDM,80.3,M*12\r\n$HCHDG,80.3,,,3.2,W*01\r\n"
+        "$LK8EX1,999999,545,-254,99,999,*00\r\n"
+        "$LXWP0,N,222.2,545.4,-2.54,-2.54,-2.54,-2.54,-2.54,-2.54,77,270,18.5*4A\r\n";
     EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 42))),
               expected);
 }
@@ -333,6 +376,7 @@ TEST_F(SentencesTest, OnlySelectedRecords) {
         {kSentenceRpy | kSentenceGtext, 0, kGtext},
         {kSentenceRpy | kSentenceGtext, 1, std::string(kRpy) + kGtext},
         {kSentenceHdt | kSentenceHdg, 0, "$GPHDT,77.1,T*04\r\n$HCHDG,80.3,,,3.2,W*01\r\n"},
+        {kSentenceLxwp0, 0, "$LXWP0,N,222.2,545.4,-2.54,-2.54,-2.54,-2.54,-2.54,-2.54,77,270,18.5*4A\r\n"},
     };
     for (const auto& c : cases) {
         SetReferenceFix(true);
