@@ -183,8 +183,7 @@ TEST_F(FixTest, NonFiniteValuesDropTheSampleOnlyWhenNeeded) {
         double NavSnapshot::*keptAsNaN = nullptr; // for the network records' "no data"
     } cases[] = {
         {0, kLatitude, nan, 0, 0, kSentenceGll, false},
-        {0, kAltitude, -infinity, 0, 0, kSentenceRmc | kSentenceLk8ex1 | kSentenceLxwp0, true,
-         &NavSnapshot::altitudeMsl}, // the glide computers' "none"
+        {0, kAltitude, -infinity, 0, 0, kSentenceLk8ex1 | kSentenceLxwp0, true, &NavSnapshot::altitudeMsl},
         {0, kVerticalSpeed, nan, 0, 0, kSentenceLk8ex1 | kSentenceLxwp0, true, &NavSnapshot::verticalSpeedMs},
         {1, kWindSpeed, nan, 0, 0, kSentenceLxwp0, true, &NavSnapshot::windSpeedKnots}, // standing: no drift
         {0, kWindDirection, nan, 0, 0, kSentenceLxwp0, true, &NavSnapshot::windFromDegrees},

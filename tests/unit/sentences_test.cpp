@@ -5,11 +5,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <iterator>
 #include <limits>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "cycle_check.h"
 #include "host/linkage.h"
@@ -31,6 +28,12 @@ const char kGtext[] = "@940323123519N4807038E01131000S000+00545E0115N0011U0000\r
 // The text an appender leaves at the buffer's start, from navSnapshot.
 std::string Appended(int32_t (*append)(char*, int32_t, const NavSnapshot&)) {
     return std::string(OutputBuffer, static_cast<size_t>(append(OutputBuffer, 0, navSnapshot)));
+}
+
+// The selected records composed from navSnapshot.
+std::string Composed(int32_t hundredths) {
+    return std::string(OutputBuffer,
+                       static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, hundredths)));
 }
 
 // The aviation data block around its first six lines.
@@ -114,31 +117,27 @@ TEST_F(SentencesTest, HeadingSentencesAgree) {
         {200.0, -179.96, "$GPHDT,200.0,T*37\r\n$HCHDM,20.0,M*1B\r\n$HCHDG,20.0,,,180.0,W*00\r\n"},
         {0.04, -0.1, "$GPHDT,0.0,T*35\r\n$HCHDM,0.1,M*28\r\n$HCHDG,0.1,,,0.1,W*3B\r\n"},
     };
-    std::vector<std::pair<double, double>> sweep;
+    // The text of a host heading and variation through the fix, checked for the agreement.
+    const auto agreeing = [](double heading, double variation) {
+        requestTable[kTrueHeading].value = heading;
+        requestTable[kMagneticVariation].value = variation;
+        EXPECT_TRUE(ConvertFlightState(0));
+        const std::string text = Composed(0);
+        double hdt = -1, hdm = -1, east = -1;
+        char side = '?';
+        std::sscanf(text.c_str(), "$GPHDT,%lf,T*%*x $HCHDM,%lf,M*%*x $HCHDG,%*f,,,%lf,%c", &hdt, &hdm, &east,
+                    &side);
+        EXPECT_LE(std::fabs(std::remainder(hdt - hdm - (side == 'W' ? -east : east), 360.0)), 0.1 + 1e-9)
+            << text;
+        return text;
+    };
+    sentenceMask = kSentenceHdt | kSentenceHdm | kSentenceHdg;
+    for (const auto& c : cases) {
+        EXPECT_EQ(agreeing(c.heading, c.variation), c.text);
+    }
     for (const double heading : {0.04, 72.44, 180.05, 359.96}) {
         for (double variation = -179.99; variation < 180.0; variation += 0.093) {
-            sweep.emplace_back(heading, variation);
-        }
-    }
-    for (const auto& c : cases) {
-        sweep.emplace_back(c.heading, c.variation);
-    }
-    sentenceMask = kSentenceHdt | kSentenceHdm | kSentenceHdg;
-    for (size_t i = 0; i < sweep.size(); ++i) {
-        requestTable[kTrueHeading].value = sweep[i].first;
-        requestTable[kMagneticVariation].value = sweep[i].second;
-        ASSERT_TRUE(ConvertFlightState(0));
-        const std::string text(OutputBuffer,
-                               static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 0)));
-        double hdt = -1, hdm = -1, variation = -1;
-        char side = '?';
-        std::sscanf(text.c_str(), "$GPHDT,%lf,T*%*x $HCHDM,%lf,M*%*x $HCHDG,%*f,,,%lf,%c", &hdt, &hdm,
-                    &variation, &side);
-        const double off = std::remainder(hdt - hdm - (side == 'W' ? -variation : variation), 360.0);
-        EXPECT_LE(std::fabs(off), 0.1 + 1e-9) << text;
-        const size_t table = i + std::size(cases) - sweep.size(); // the table's cases come last
-        if (table < std::size(cases)) {
-            EXPECT_EQ(text, cases[table].text) << cases[table].heading << " " << cases[table].variation;
+            agreeing(heading, variation);
         }
     }
 }
@@ -170,14 +169,13 @@ TEST_F(SentencesTest, GlideComputerSentences) {
     for (const auto& c : cases) {
         SetReferenceFix(true);
         sentenceMask = kSentenceLk8ex1 | kSentenceLxwp0;
-        NavSnapshot& n = navSnapshot;
-        n.airspeedValue = c.knots;
-        n.altitudeMsl = c.altitude;
-        n.verticalSpeedMs = c.vario;
-        n.headingTrue = c.heading;
-        n.windFromDegrees = c.windFrom;
-        n.windSpeedKnots = c.windKnots;
-        EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, n, 0))), c.text);
+        navSnapshot.airspeedValue = c.knots;
+        navSnapshot.altitudeMsl = c.altitude;
+        navSnapshot.verticalSpeedMs = c.vario;
+        navSnapshot.headingTrue = c.heading;
+        navSnapshot.windFromDegrees = c.windFrom;
+        navSnapshot.windSpeedKnots = c.windKnots;
+        EXPECT_EQ(Composed(0), c.text);
     }
 }
 
@@ -317,8 +315,7 @@ TEST_F(SentencesTest, AbsurdValuesSaturateAndTheWidestCycleFitsWhole) {
     }
     HostGeneration = 1;
     sentenceMask = 0x1FEFF;
-    const std::string widest(OutputBuffer,
-                             static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 99)));
+    const std::string widest = Composed(99);
     EXPECT_GT(widest.size(), 1600u);
     EXPECT_EQ(CheckCycleText(widest.data(), widest.size(), {0x1FEFF, 1, false}), "");
 }
@@ -361,8 +358,7 @@ TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
         "$GPHDT,77.1,T*04\r\n$HCHDM,80.3,M*12\r\n$HCHDG,80.3,,,3.2,W*01\r\n"
         "$LK8EX1,999999,545,-254,99,999,*00\r\n"
         "$LXWP0,N,222.2,545.4,-2.54,-2.54,-2.54,-2.54,-2.54,-2.54,77,270,18.5*4A\r\n";
-    EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 42))),
-              expected);
+    EXPECT_EQ(Composed(42), expected);
 }
 
 // Only the selected records; the attitude sentence only on hosts that deliver attitude, on its own line.
@@ -382,10 +378,7 @@ TEST_F(SentencesTest, OnlySelectedRecords) {
         SetReferenceFix(true);
         sentenceMask = c.mask;
         HostGeneration = c.generation;
-        EXPECT_EQ(
-            std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 0))),
-            c.text)
-            << "mask " << c.mask << " generation " << c.generation;
+        EXPECT_EQ(Composed(0), c.text) << "mask " << c.mask << " generation " << c.generation;
     }
 }
 
