@@ -219,22 +219,28 @@ def glide_records(text, samples):
     """The glide computers' sentences LK8EX1 and LXWP0 of a line's text, read by their published layouts
     (sentences whose checksum fails are left out): dicts of kind, altitude (m), varios (m/s, six from LXWP0)
     and, from LXWP0, airspeed and windSpeed (km/h), heading and windFrom (degrees), None where a field says
-    "none" or is empty; each with the truth of the one sample served in its cycle's second (the RMC's time
-    before it), or None."""
-    records, same = [], []
+    "none" or is empty; each with the truth of the sample its cycle came from (found by the RMC before it,
+    as sample_of_fix finds a fix's), or None."""
+    records, truth = [], None
     for line in text.split("\r\n"):
         match = re.fullmatch(r"\$([^*]*)\*([0-9A-F]{2})", line)
         if not match or functools.reduce(operator.xor, match.group(1).encode("latin-1"), 0) != int(match.group(2), 16):
             continue
         fields = match.group(1).split(",")
-        truth = same[0] if len(same) == 1 else None
 
         def value(index, none=""):
             return None if fields[index] in ("", none) else float(fields[index])
 
-        if fields[0] == "GPRMC":
-            second = ":".join(fields[1][i:i + 2] for i in (0, 2, 4))
-            same = [sample["truth"] for sample in samples if sample["truth"]["time"] == second]
+        def degrees(index, width):
+            magnitude = int(fields[index][:width]) + float(fields[index][width:]) / 60
+            return -magnitude if fields[index + 1] in ("S", "W") else magnitude
+
+        if fields[0] == "GPRMC" and len(fields) == 12:
+            date, time_of_day = fields[9], fields[1]
+            sample = sample_of_fix({"time": "20%s-%s-%sT%s:%s:%s" % (date[4:6], date[2:4], date[0:2], time_of_day[0:2],
+                                                                    time_of_day[2:4], time_of_day[4:6]),
+                                    "lat": degrees(3, 2), "lon": degrees(5, 3)}, samples)
+            truth = sample and sample["truth"]
         elif fields[0] == "LK8EX1" and len(fields) == 7:
             vario = value(3, "9999")
             records.append(dict(kind="LK8EX1", truth=truth, altitude=value(2, "99999"),
