@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr SentenceMask kEveryRecord = 0x7EFF;
+constexpr SentenceMask kEveryRecord = 0x1FEFF;
 
 // A running module on a generation-2 host over Munich at 22 knots, after one completed sample.
 void StartModule(int32_t generation) {

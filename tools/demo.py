@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """The Waypost demo: the stand-in host flies the default route through the real Waypost.dll under Wine.
-The module writes NMEA to a COM port that ends in a pseudo-terminal, which gpsd's gpsdecode decodes; it also
+The module writes NMEA to a COM port that ends in a pseudo-terminal, which gpsd's gpsdecode decodes, with the
+glide computers' sentences LK8EX1 and LXWP0 among it, read here by their published layouts; it also
 sends the same text as UDP datagrams to a gpsd daemon, whose client gpspipe shows the fixes, and GDL 90 and
 the EFB simulator text to loopback ports, decoded from the public formats; a stand-in for ForeFlight on a
 tablet announces itself as the app does, and the module finds it and sends it GDL 90 too. Shows the start
 delay, every sentence, fix and message as it comes, then a summary per output with the largest position
-error against what the host served, GDL 90's pressure altitude and height above the ellipsoid against the
-altitude served, each feed's rate, and the module's own log. Run through scripts/demo.
+error against what the host served (and each glide computer value's error), GDL 90's pressure altitude and
+height above the ellipsoid against the altitude served, each feed's rate, and the module's own log. Run
+through scripts/demo.
 """
 
 import argparse
@@ -23,7 +25,7 @@ import netfeed  # noqa: E402
 import waypost_run as run  # noqa: E402
 
 DEMO_PORT = 42
-SETTINGS = [("Port", "COM%d" % DEMO_PORT), ("Speed", "4800"), ("Sentences", "GSA,RMC,VTG,GGA"),
+SETTINGS = [("Port", "COM%d" % DEMO_PORT), ("Speed", "4800"), ("Sentences", "GSA,RMC,VTG,GGA,LK8EX1,LXWP0"),
             ("Interval", "1000"), ("PosTo6Decimal", "Yes"), ("Log", "Yes")]
 
 print_lock = threading.Lock()
@@ -203,6 +205,7 @@ def run_demo(arguments, dll, host_exe, listener, discovery, tablet):
     say("[demo] summary: host exit status %d; %d samples served, %d sentences on COM%d" % (
         status, len(samples), decoder.sentences, DEMO_PORT))
     matched = summarize_fixes("gpsdecode on COM%d" % DEMO_PORT, decoder.fixes, samples)
+    glided = summarize_glide(line.received().decode("latin-1"), samples)
     summarize_fixes("gpsd on network udp, seen by gpspipe", gpsd.fixes, samples)
     feeds = {name: messages.get(name, {}) for name in ("gdl90", "efb", "tablet")}
     ownship = [message for _, message in feeds["gdl90"].get("ownship", [])]
@@ -219,8 +222,8 @@ def run_demo(arguments, dll, host_exe, listener, discovery, tablet):
     with open(os.path.join(folder, "Waypost.log"), encoding="latin-1") as module_log:
         for text in module_log:
             say("[log] " + text.rstrip("\r\n"))
-    ok = (status == 0 and matched and not any("error" in found for found in feeds.values()) and gpsd.fixes and
-          ownship and altitudes and feeds["tablet"].get("heartbeat"))
+    ok = (status == 0 and matched and glided and not any("error" in found for found in feeds.values()) and
+          gpsd.fixes and ownship and altitudes and feeds["tablet"].get("heartbeat"))
     say("[demo] %s" % ("done" if ok else "FAILED"))
     return 0 if ok else 1
 
@@ -264,6 +267,31 @@ def summarize_fixes(what, fixes, samples, by_position=False):
     say("[demo] summary: %s: %d fixes, %d matched to the truth log, largest position error %.4f m" % (
         what, len(fixes), matched, worst))
     return bool(fixes) and matched == len(fixes) and worst < 0.05
+
+
+def summarize_glide(text, samples):
+    """Summary lines for the glide computers' sentences on the line, read by their published layouts: how
+    many, how many matched to the sample of their cycle's second, the largest error of each value against
+    that sample's truth, and the last LXWP0 beside its truth. True when every one matched within half a unit
+    of each field's last digit."""
+    records = run.glide_records(text, samples)
+    matched = [record for record in records if record["truth"]]
+    worst = {}
+    for record in matched:
+        for name, error in run.glide_errors(record).items():
+            worst[record["kind"], name] = max(worst.get((record["kind"], name), 0.0), error)
+    say("[demo] summary: glide computer sentences on COM%d: %d, %d matched to the truth log; largest errors: %s" % (
+        DEMO_PORT, len(records), len(matched),
+        ", ".join("%s %s %.4f" % (kind, name, error) for (kind, name), error in sorted(worst.items()))))
+    last = [record for record in matched if record["kind"] == "LXWP0"][-1:]
+    for record in last:
+        truth = record["truth"]
+        say("[demo] summary: last LXWP0: airspeed %.1f km/h (true %.3f), altitude %.1f m (%.3f), vario %.2f m/s "
+            "(%.4f), heading %.0f (%.2f), wind from %.0f (%.0f) at %.1f km/h (%.3f)" % (
+                record["airspeed"], truth["airspeedKt"] * 1.852, record["altitude"], truth["altitudeM"],
+                record["varios"][0], truth["verticalSpeedMs"], record["heading"], truth["headingTrue"],
+                record["windFrom"], truth["windFromDeg"], record["windSpeed"], truth["windKt"] * 1.852))
+    return bool(last) and all(run.glide_within_rounding(record) for record in records)
 
 
 if __name__ == "__main__":

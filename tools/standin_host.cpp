@@ -87,13 +87,14 @@ void LogSample(const Aircraft& flown) {
         ",\"frame\":%ld,\"registered\":[%s],\"read\":[%s],\"values\":{%s},\"groundSpeedWord\":%u,"
         "\"readyWord\":%u,\"wall\":%llu.%03u,\"truth\":{\"lat\":%.9f,\"lon\":%.9f,\"groundSpeedKt\":%.6f,"
         "\"trackTrue\":%.6f,\"headingTrue\":%.6f,\"altitudeM\":%.4f,\"verticalSpeedMs\":%.6f,"
-        "\"airspeedKt\":%.6f,\"pitchUp\":%.6f,\"rollRight\":%.6f,\"date\":\"%04d-%02d-%02d\","
-        "\"time\":\"%02d:%02d:%02d\"}",
+        "\"airspeedKt\":%.6f,\"pitchUp\":%.6f,\"rollRight\":%.6f,\"windFromDeg\":%.6f,\"windKt\":%.6f,"
+        "\"date\":\"%04d-%02d-%02d\",\"time\":\"%02d:%02d:%02d\"}",
         frames, frameRecord.registered, frameRecord.read, frameRecord.values, groundSpeedWord, readyWord,
         static_cast<unsigned long long>(wall / 1000), static_cast<unsigned>(wall % 1000), flown.latDeg,
         flown.lonDeg, flown.groundSpeedKt, flown.trackTrue, flown.headingTrue, flown.altitudeM,
-        flown.verticalSpeedMs, flown.airspeedKt, flown.pitchDeg, flown.bankDeg, simClock.year, simClock.month,
-        simClock.day, simClock.hour, simClock.minute, simClock.second);
+        flown.verticalSpeedMs, flown.airspeedKt, flown.pitchDeg, flown.bankDeg, route.windFromDeg,
+        route.windKt, simClock.year, simClock.month, simClock.day, simClock.hour, simClock.minute,
+        simClock.second);
 }
 
 void RunFrame(double now, double seconds) {

@@ -4,9 +4,12 @@ Shared by the end-to-end tests (tests/e2e) and the demo (scripts/demo). Python 3
 """
 
 import contextlib
+import functools
 import json
 import math
+import operator
 import os
+import re
 import select
 import shutil
 import socket
@@ -210,6 +213,73 @@ def sample_of_fix(fix, samples):
     same_second = [sample for sample in samples
                    if stamp.startswith("%sT%s" % (sample["truth"]["date"], sample["truth"]["time"]))]
     return min(same_second, default=None, key=lambda sample: metres_from_truth(sample, fix["lat"], fix["lon"]))
+
+
+def glide_records(text, samples):
+    """The glide computers' sentences LK8EX1 and LXWP0 of a line's text, read by their published layouts
+    (sentences whose checksum fails are left out): dicts of kind, altitude (m), varios (m/s, six from LXWP0)
+    and, from LXWP0, airspeed and windSpeed (km/h), heading and windFrom (degrees), None where a field says
+    "none" or is empty; each with the truth of the sample its cycle came from (found by the RMC before it,
+    as sample_of_fix finds a fix's), or None."""
+    records, truth = [], None
+    for line in text.split("\r\n"):
+        match = re.fullmatch(r"\$([^*]*)\*([0-9A-F]{2})", line)
+        if not match or functools.reduce(operator.xor, match.group(1).encode("latin-1"), 0) != int(match.group(2), 16):
+            continue
+        fields = match.group(1).split(",")
+
+        def value(index, none=""):
+            return None if fields[index] in ("", none) else float(fields[index])
+
+        def degrees(index, width):
+            magnitude = int(fields[index][:width]) + float(fields[index][width:]) / 60
+            return -magnitude if fields[index + 1] in ("S", "W") else magnitude
+
+        if fields[0] == "GPRMC" and len(fields) == 12:
+            date, time_of_day = fields[9], fields[1]
+            sample = sample_of_fix({"time": "20%s-%s-%sT%s:%s:%s" % (date[4:6], date[2:4], date[0:2], time_of_day[0:2],
+                                                                    time_of_day[2:4], time_of_day[4:6]),
+                                    "lat": degrees(3, 2), "lon": degrees(5, 3)}, samples)
+            truth = sample and sample["truth"]
+        elif fields[0] == "LK8EX1" and len(fields) == 7:
+            vario = value(3, "9999")
+            records.append(dict(kind="LK8EX1", truth=truth, altitude=value(2, "99999"),
+                                varios=[vario and vario / 100]))
+        elif fields[0] == "LXWP0" and len(fields) == 13:
+            records.append(dict(kind="LXWP0", truth=truth, airspeed=value(2), altitude=value(3),
+                                varios=[value(i) for i in range(4, 10)], heading=value(10), windFrom=value(11),
+                                windSpeed=value(12)))
+    return records
+
+
+# Half a unit of each glide computer field's last printed digit, by sentence: what rounding alone may move.
+GLIDE_ROUNDING = {"LK8EX1": dict(altitude=0.5, vario=0.005),
+                  "LXWP0": dict(airspeed=0.05, altitude=0.05, vario=0.005, heading=0.5, windFrom=0.5, windSpeed=0.05)}
+
+
+def glide_errors(record):
+    """How far each value of a record of glide_records lies from its truth, in the sentence's units; a value
+    missing lies infinitely far."""
+    truth = record["truth"]
+
+    def off(value, true, circle=False):
+        return math.inf if value is None else abs((value - true + 180) % 360 - 180) if circle else abs(value - true)
+
+    errors = dict(altitude=off(record["altitude"], truth["altitudeM"]),
+                  vario=max(off(vario, truth["verticalSpeedMs"]) for vario in record["varios"]))
+    if record["kind"] == "LXWP0":
+        errors.update(airspeed=off(record["airspeed"], truth["airspeedKt"] * 1.852),
+                      heading=off(record["heading"], truth["headingTrue"], True),
+                      windFrom=off(record["windFrom"], truth["windFromDeg"], True),
+                      windSpeed=off(record["windSpeed"], truth["windKt"] * 1.852))
+    return errors
+
+
+def glide_within_rounding(record):
+    """Whether a record of glide_records has a truth and every value within its rounding of it (and of the
+    truth log's own last digit: 1e-4 m, 1e-6 otherwise)."""
+    errors = glide_errors(record) if record["truth"] else {}
+    return bool(errors) and all(errors[name] <= limit + 1e-4 for name, limit in GLIDE_ROUNDING[record["kind"]].items())
 
 
 def start_gpsd(port, sources, errors):

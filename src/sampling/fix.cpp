@@ -24,7 +24,6 @@ constexpr double kVerticalSpeedUnit = 0.00390625; // 1/256 metre per second
 constexpr double kDegreesPerRadian = 57.29577866666166;
 constexpr double kMillionthsScale = 1000000.0; // minute fractions with six-decimal minutes on
 constexpr double kTenThousandthsScale = 10000.0;
-constexpr double kKmhPerKnot = 1.852;
 constexpr double kTrackChoiceWind = 2.0; // knots; above it generation 2 takes the host's magnetic track
 constexpr double kFullCircle = 360.0;
 constexpr double kHalfCircle = 180.0;
@@ -46,8 +45,9 @@ double UsedValue(RequestRole role, bool* finite) {
 }
 
 // A value that only some records print: one that is not a real number drops the sample when a selected
-// record of the line prints it; otherwise it is kept as NaN, which the network records send as their "no
-// data" or leave out, so that it cannot stop the outputs that do not show it.
+// record of the line prints it; otherwise it is kept as NaN, which the network records and the glide
+// computers' sentences send as their "no data" or leave out, so that it cannot stop the outputs that do not
+// show it.
 double PrintedValue(RequestRole role, bool printed, bool* finite) {
     const double value = RequestValue(role);
     if (std::isfinite(value)) {
@@ -162,8 +162,12 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
     const double knots = static_cast<double>(groundSpeedWord) * kSecondsPerHour * kInverseSpeedUnits;
     s.groundSpeedMs = static_cast<double>(groundSpeedWord) * kGroundSpeedUnit;
     s.airspeedValue = PrintedValue(kAirspeed, rpy, &finite);
-    s.verticalSpeedFpm =
-        PrintedValue(kVerticalSpeed, rpy, &finite) * kFeetPerMinutePerMetrePerSecond * kVerticalSpeedUnit;
+    const double verticalSpeed = PrintedValue(kVerticalSpeed, rpy, &finite);
+    s.verticalSpeedFpm = verticalSpeed * kFeetPerMinutePerMetrePerSecond * kVerticalSpeedUnit;
+    s.verticalSpeedMs = verticalSpeed * kVerticalSpeedUnit;
+    // Only LXWP0 prints the wind as read, leaving its fields empty without it; the drift uses it as well.
+    s.windSpeedKnots = PrintedValue(kWindSpeed, false, &finite);
+    s.windFromDegrees = PrintedValue(kWindDirection, false, &finite);
 
     if (HostGeneration != 0) {
         s.attitudeA127 = Clamp(PrintedValue(kAttitudeA, rpy, &finite), kAttitudeALimit);
@@ -201,6 +205,7 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
         s.trackTrue = WrapBearing(s.trackMagnetic + variation);
     }
 
+    s.variationEast = FoldAngle(variation);
     s.magVariationSide = 'E';
     s.groundSpeedKnots = knots + kTenthRounding;
     s.groundSpeedKmh = s.groundSpeedKnots * kKmhPerKnot;
@@ -210,8 +215,8 @@ bool ConvertFlightState(uint32_t groundSpeedWord) {
         s.magVariationSide = 'W';
         s.magVariation = kFullCircle - s.magVariation;
     }
-    s.altitudeMetres =
-        PrintedValue(kAltitude, (sentenceMask & kAltitudeRecords) != 0, &finite) + kTenthRounding;
+    s.altitudeMsl = PrintedValue(kAltitude, (sentenceMask & kAltitudeRecords) != 0, &finite);
+    s.altitudeMetres = s.altitudeMsl + kTenthRounding;
 
     const bool datePrinted = (sentenceMask & kDateRecords) != 0;
     const int32_t year = TruncateToInt32(PrintedValue(kClockYear, datePrinted, &finite));

@@ -40,11 +40,16 @@ struct NavSnapshot {
     double bankDegrees;
     double pitchDegrees;
 
-    // Full-precision values for the network formats.
+    // Full-precision values, for the records that round them to their own decimals.
     double latitudeDegrees;  // north positive
     double longitudeDegrees; // east positive, above -180 up to 180
     double headingTrue;      // degrees, above 0 up to 360
     double groundSpeedMs;    // metres per second, no offset
+    double variationEast;    // degrees, east positive, above -180 up to 180, no offset
+    double altitudeMsl;      // metres above mean sea level, no offset
+    double verticalSpeedMs;  // metres per second, up positive
+    double windSpeedKnots;   // as the host gives it
+    double windFromDegrees;  // where the wind comes from, as the host gives it
 };
 
 extern NavSnapshot navSnapshot;
@@ -57,6 +62,8 @@ constexpr double kAttitudeBLimit = 119.0;
 constexpr double kTenthRounding = 0.05;
 
 constexpr int32_t kMinutesPerDegree = 60;
+
+constexpr double kKmhPerKnot = 1.852;
 
 // Degrees to radians with pi taken as 3.1415927, as the fix and the records compute their angles.
 constexpr double kRadiansPerDegree = 0.01745329277777778;

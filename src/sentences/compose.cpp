@@ -3,8 +3,8 @@
 #include "sentences/records.h"
 #include "settings/settings.h"
 
-// The fixed order: satellites, position and course, altitude, the three records that are not NMEA, then
-// the heading sentences.
+// The fixed order: satellites, position and course, altitude, the three records that are not NMEA, the
+// heading sentences, then the glide computers' sentences.
 int32_t ComposeRecords(char* text, const NavSnapshot& s, int32_t hundredths) {
     int32_t outputLength = 0;
     if (sentenceMask & kSentenceGsa) {
@@ -49,6 +49,12 @@ int32_t ComposeRecords(char* text, const NavSnapshot& s, int32_t hundredths) {
     }
     if (sentenceMask & kSentenceHdg) {
         outputLength = AppendHdg(text, outputLength, s);
+    }
+    if (sentenceMask & kSentenceLk8ex1) {
+        outputLength = AppendLk8ex1(text, outputLength, s);
+    }
+    if (sentenceMask & kSentenceLxwp0) {
+        outputLength = AppendLxwp0(text, outputLength, s);
     }
     return outputLength;
 }

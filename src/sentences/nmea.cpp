@@ -133,12 +133,13 @@ int32_t AppendHdm(char* text, int32_t length, const NavSnapshot& s) {
         FormatAt(text, length, "$HCHDM,%s%d.%d,M", heading.sign, heading.whole, heading.fraction));
 }
 
-// $HCHDG,74.3,,,1.9,W*03: no deviation; the variation as RMC prints it
+// $HCHDG,74.3,,,1.9,W*03: no deviation; the variation rounded to the tenth as the headings are (not as RMC
+// prints it), so that HDT is HDM plus an east variation, or minus a west one, to within 0.1
 int32_t AppendHdg(char* text, int32_t length, const NavSnapshot& s) {
     const Decimal heading = HeadingTenths(s.headingMagnetic);
-    const OneDecimal variation = ToOneDecimal(s.magVariation);
+    const Decimal variation = ToDecimal(s.variationEast, 1);
     return AppendChecksum(text, length,
-                          FormatAt(text, length, "$HCHDG,%s%d.%d,,,%s%d.%d,%c", heading.sign, heading.whole,
-                                   heading.fraction, variation.sign, variation.whole, variation.tenths,
-                                   s.magVariationSide));
+                          FormatAt(text, length, "$HCHDG,%s%d.%d,,,%d.%d,%c", heading.sign, heading.whole,
+                                   heading.fraction, variation.whole, variation.fraction,
+                                   variation.sign[0] == '-' ? 'W' : 'E'));
 }

@@ -23,6 +23,8 @@ int32_t AppendTextPosition(char* text, int32_t length, const NavSnapshot& s);
 int32_t AppendHdt(char* text, int32_t length, const NavSnapshot& s);
 int32_t AppendHdm(char* text, int32_t length, const NavSnapshot& s);
 int32_t AppendHdg(char* text, int32_t length, const NavSnapshot& s);
+int32_t AppendLk8ex1(char* text, int32_t length, const NavSnapshot& s);
+int32_t AppendLxwp0(char* text, int32_t length, const NavSnapshot& s);
 
 // Appends every selected record in the cycle's fixed order to `text` from offset 0; returns the length.
 int32_t ComposeRecords(char* text, const NavSnapshot& s, int32_t hundredths);

@@ -39,7 +39,8 @@ static const SentenceToken kSentenceTokens[] = {
     {"GSA", kSentenceGsa, false},     {"VTG", kSentenceVtg, false},     {"RMA", kSentenceRma, false},
     {"GSV", kSentenceGsv, false},     {"PGRMZ", kSentencePgrmz, false}, {"GTEXT", kSentenceGtext, false},
     {"AV400", kSentenceAv400, false}, {"RPY", kSentenceRpy, true},      {"HDT", kSentenceHdt, false},
-    {"HDM", kSentenceHdm, false},     {"HDG", kSentenceHdg, false},
+    {"HDM", kSentenceHdm, false},     {"HDG", kSentenceHdg, false},     {"LK8EX1", kSentenceLk8ex1, false},
+    {"LXWP0", kSentenceLxwp0, false},
 };
 constexpr size_t kTokenCount = sizeof kSentenceTokens / sizeof kSentenceTokens[0];
 

@@ -18,9 +18,11 @@ constexpr SentenceMask kSentenceGsv = 0x080;
 constexpr SentenceMask kSentenceGtext = 0x200;
 constexpr SentenceMask kSentenceAv400 = 0x400;
 constexpr SentenceMask kSentenceRpy = 0x800;
-constexpr SentenceMask kSentenceHdt = 0x1000; // true heading, for map programs
-constexpr SentenceMask kSentenceHdm = 0x2000; // magnetic heading
-constexpr SentenceMask kSentenceHdg = 0x4000; // magnetic heading with the variation
+constexpr SentenceMask kSentenceHdt = 0x1000;    // true heading, for map programs
+constexpr SentenceMask kSentenceHdm = 0x2000;    // magnetic heading
+constexpr SentenceMask kSentenceHdg = 0x4000;    // magnetic heading with the variation
+constexpr SentenceMask kSentenceLk8ex1 = 0x8000; // pressure altitude and vario, for glide computers
+constexpr SentenceMask kSentenceLxwp0 = 0x10000; // airspeed, altitude, vario, heading and wind, likewise
 
 // The INI file's section that holds every key of the module.
 constexpr char kSettingsSection[] = "Waypost";

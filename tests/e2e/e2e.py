@@ -23,7 +23,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")
 import netfeed  # noqa: E402
 import waypost_run as run  # noqa: E402
 
-ALL_RECORDS = "RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY,HDT,HDM,HDG"
+ALL_RECORDS = "RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY,HDT,HDM,HDG,LK8EX1,LXWP0"
 SERIAL_PORT, NETWORK_SERIAL_PORT = 41, 43
 PORTS = {name: run.free_port(socket.SOCK_DGRAM if name != "tcp" else socket.SOCK_STREAM)
          for name in ("udp", "tcp", "efb", "gdl90", "gpsd", "closed", "announce", "tablet", "gen1-efb", "gen1-gdl90")}
@@ -56,12 +56,12 @@ SCENARIOS = {
         settings=[("Port", "NetHub")], options=["--generation", "2004"], run=5, linger=30),
     "first-run-settings": dict(settings=None, options=["--generation", "2004"], run=2),
     "serial": dict(
-        settings=[("Port", "COM%d" % SERIAL_PORT), ("Speed", "19200"), ("Sentences", "RMC,GGA,GSA,GSV,VTG,GLL"),
-                  ("Interval", "1000")],
+        settings=[("Port", "COM%d" % SERIAL_PORT), ("Speed", "19200"), ("Interval", "1000"),
+                  ("Sentences", "RMC,GGA,GSA,GSV,VTG,GLL,LK8EX1,LXWP0")],
         options=["--generation", "2004"], run=55, serial=SERIAL_PORT),
     "network": dict(
         settings=[("Port", "COM%d" % NETWORK_SERIAL_PORT), ("Speed", "115200"), ("Interval", "100"), ("Log", "Yes"),
-                  ("Sentences", "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,HDT,HDM,HDG"), ("NetworkName", "E2E"),
+                  ("Sentences", "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,HDT,HDM,HDG,LK8EX1,LXWP0"), ("NetworkName", "E2E"),
                   ("Network", "udp:127.0.0.1:%d, tcp:127.0.0.1:%d, xgps:127.0.0.1:%d, gdl90:127.0.0.1:%d, "
                    "udp:127.0.0.1:%d, gdl90:auto:%d" % tuple(PORTS[name] for name in (
                        "udp", "tcp", "efb", "gdl90", "closed", "announce")))],
@@ -286,20 +286,29 @@ def cycles_on_line(text, first="$GPGSA"):
 
 def check_serial(out, arguments):
     """The line's stream (its settings are the unit tests'), a cycle for each sample, decoded by gpsdecode to
-    the aircraft's true position and speed."""
+    the aircraft's true position and speed; the glide computers' sentences read by their published layouts
+    to its airspeed, altitude, climb, heading and the route's wind."""
     checks = Checks("serial")
     scenario = Scenario(out, "serial")
     scenario.common_checks(checks)
     text = scenario.line_text()
     cycles = cycles_on_line(text)
     # Whole sentences from the first byte to the last, each ending in CR LF; a cycle for each sample.
-    whole = text.startswith("$GPGSA") and re.fullmatch(r"(\$GP[A-Z]{3},[^*$\r\n]*\*[0-9A-F]{2}\r\n)+", text)
+    sentence = r"\$(GP[A-Z]{3}|LK8EX1|LXWP0),[^*$\r\n]*\*[0-9A-F]{2}\r\n"
+    whole = text.startswith("$GPGSA") and re.fullmatch("(%s)+" % sentence, text)
     checks.expect(whole and len(cycles) >= max(len(scenario.samples) - 1, 20), "%d cycles for %d samples, whole "
                   "sentences %s: %r ... %r" % (len(cycles), len(scenario.samples), bool(whole), text[:20], text[-20:]))
     decoded = subprocess.run(["gpsdecode", "-j"], input=text.encode("latin-1"), capture_output=True, timeout=60)
     fixes = list(run.tpv_fixes(decoded.stdout.decode("ascii", "replace").splitlines()))
     checks.expect(len(fixes) >= len(cycles) - 2, "gpsdecode: %d fixes from %d cycles" % (len(fixes), len(cycles)))
     check_fixes(checks, "gpsdecode", fixes, scenario.samples)
+    glide = run.glide_records(text, scenario.samples)
+    checks.expect(len(glide) == 2 * len(cycles), "%d glide computer sentences in %d cycles" % (len(glide), len(cycles)))
+    # Each cycle comes from the one sample of its second, and the stand-in serves exactly the state it logs:
+    # no time passes between the two, so only each field's rounding may part a value from the truth.
+    for record in glide:
+        checks.expect(run.glide_within_rounding(record), "%s off the truth by %s" % (
+            record, record["truth"] and run.glide_errors(record)))
     return checks.report()
 
 

@@ -17,7 +17,7 @@ namespace {
 const char kPath[] = "C:\\Sim\\Modules\\Waypost.ini";
 const char* const kKeys[] = {"PosTo6Decimal", "Sentences", "Port",        "Speed",
                              "Interval",      "Network",   "NetworkName", "AttitudeRate"};
-constexpr uint32_t kKnownBits = 0x7EFF; // the records' bits in the sentence mask
+constexpr uint32_t kKnownBits = 0x1FEFF; // the records' bits in the sentence mask
 
 // The settings as loaded from the section, and the section as written back.
 using Loaded = std::tuple<bool, uint32_t, int32_t, int32_t, int32_t, int32_t, std::string,

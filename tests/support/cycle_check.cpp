@@ -11,13 +11,17 @@ struct Mark {
     const char* start;
 };
 const Mark kMarks[] = {
-    {0x040, "$GPGSA,"},  {0x080, "$GPGSV,2,1,"}, {0x080, "$GPGSV,2,2,"}, {0x010, "$GPRMA,"},
-    {0x001, "$GPRMC,"},  {0x002, "$GPGLL,"},     {0x008, "$GPVTG,"},     {0x004, "$GPGGA,"},
-    {0x020, "$PGRMZ,"},  {0x400, "\x02z"},       {0x800, "$RPY,"},       {0x200, "@"},
-    {0x1000, "$GPHDT,"}, {0x2000, "$HCHDM,"},    {0x4000, "$HCHDG,"},
+    {0x040, "$GPGSA,"},   {0x080, "$GPGSV,2,1,"}, {0x080, "$GPGSV,2,2,"}, {0x010, "$GPRMA,"},
+    {0x001, "$GPRMC,"},   {0x002, "$GPGLL,"},     {0x008, "$GPVTG,"},     {0x004, "$GPGGA,"},
+    {0x020, "$PGRMZ,"},   {0x400, "\x02z"},       {0x800, "$RPY,"},       {0x200, "@"},
+    {0x1000, "$GPHDT,"},  {0x2000, "$HCHDM,"},    {0x4000, "$HCHDG,"},    {0x8000, "$LK8EX1,"},
+    {0x10000, "$LXWP0,"},
 };
 constexpr uint32_t kAttitudeBit = 0x800;
 constexpr size_t kNmeaMaxLength = 82; // "$" to LF
+// LXWP0 repeats its vario six times: at a jet's climb, "-150.00" each, it runs to 90 characters.
+constexpr uint32_t kLxwp0Bit = 0x10000;
+constexpr size_t kLxwp0MaxLength = 90;
 
 // "$" fields "*" hh CR LF, hh the XOR of every byte between "$" and "*", printable characters only.
 bool WellFormedNmea(const std::string& sentence) {
@@ -58,7 +62,8 @@ std::string CheckCycleText(const char* data, size_t length, const CycleExpectati
         if (nmea && !WellFormedNmea(record)) {
             return "a malformed sentence: " + record;
         }
-        if (nmea && expect.saneSnapshot && record.size() > kNmeaMaxLength) {
+        if (nmea && expect.saneSnapshot &&
+            record.size() > (mark.bit == kLxwp0Bit ? kLxwp0MaxLength : kNmeaMaxLength)) {
             return "a sentence longer than NMEA 0183 allows: " + record;
         }
         at += record.size();

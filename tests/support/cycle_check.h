@@ -14,5 +14,6 @@ struct CycleExpectation {
 };
 
 // Empty when the text is exactly the selected records, in order, each well formed; with saneSnapshot also
-// every NMEA sentence within NMEA 0183's 82 characters. Otherwise what is wrong, with the text.
+// every NMEA sentence within NMEA 0183's 82 characters (LXWP0 within 90). Otherwise what is wrong, with the
+// text.
 std::string CheckCycleText(const char* text, size_t length, const CycleExpectation& expect);

@@ -23,8 +23,8 @@ namespace modulerun {
 const char kSettingsPath[] = "C:\\Sim\\Modules\\Waypost.ini";
 constexpr UINT kTimerMessage = 0x0113;
 constexpr uint32_t kAltitudeId = 0x49;
-constexpr uint32_t kEveryRecord = 0x7EFF;
-const char kEverySentence[] = "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,RPY,GTEXT,HDT,HDM,HDG";
+constexpr uint32_t kEveryRecord = 0x1FEFF;
+const char kEverySentence[] = "GSA,GSV,RMA,RMC,GLL,VTG,GGA,PGRMZ,AV400,RPY,GTEXT,HDT,HDM,HDG,LK8EX1,LXWP0";
 
 struct RunSetup {
     std::string port = "COM1";

@@ -45,7 +45,7 @@ const double kValues[kRequestCount] = {
 std::string SampleAndWriteOneCycle(uint16_t hostControl) {
     standin::Reset();
     HostGeneration = 1;
-    sentenceMask = 0x7EFF;
+    sentenceMask = 0x1FEFF;
     fakehost::Install({});
     fakehost::SetReadyWord(1);
     fakehost::SetGroundSpeedWord(4719963);

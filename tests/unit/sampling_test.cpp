@@ -142,12 +142,13 @@ TEST_F(FixTest, OffsetsVariationSideClockAndDate) {
     Set(kClockDayOfYear, 59.7);
     ASSERT_TRUE(ConvertFlightState(0));
     const NavSnapshot& s = navSnapshot;
-    char fields[160];
-    std::snprintf(fields, sizeof fields, "%c %.10g %.10g %.10g %.10g %.10g %.10g %d:%d:%d %d-%d-%d",
+    char fields[256];
+    std::snprintf(fields, sizeof fields,
+                  "%c %.10g %.10g %.10g %.10g %.10g %.10g %d:%d:%d %d-%d-%d %.10g %.10g %.10g",
                   s.magVariationSide, s.magVariation, s.groundSpeedKnots, s.groundSpeedKmh, s.altitudeMetres,
                   s.airspeedValue, s.verticalSpeedFpm, s.timeHours, s.timeMinutes, s.timeSeconds, s.dateYear2,
-                  s.dateMonth, s.dateDay);
-    EXPECT_STREQ(fields, "W 9.95 0.05 0.0926 545.45 123.4 -384.4734375 23:59:7 4-2-29");
+                  s.dateMonth, s.dateDay, s.variationEast, s.altitudeMsl, s.verticalSpeedMs);
+    EXPECT_STREQ(fields, "W 9.95 0.05 0.0926 545.45 123.4 -384.4734375 23:59:7 4-2-29 -10 545.4 -1.953125");
 
     Set(kMagneticVariation, 10);
     ASSERT_TRUE(ConvertFlightState(kHundredKnots));
@@ -187,7 +188,10 @@ TEST_F(FixTest, NonFiniteValuesDropTheSampleOnlyWhenNeeded) {
         double NavSnapshot::*keptAsNaN = nullptr; // for the network records' "no data"
     } cases[] = {
         {0, kLatitude, nan, 0, 0, kSentenceGll, false},
-        {0, kAltitude, -infinity, 0, 0, kSentenceRmc, true, &NavSnapshot::altitudeMetres},
+        {0, kAltitude, -infinity, 0, 0, kSentenceLk8ex1 | kSentenceLxwp0, true, &NavSnapshot::altitudeMsl},
+        {0, kVerticalSpeed, nan, 0, 0, kSentenceLk8ex1 | kSentenceLxwp0, true, &NavSnapshot::verticalSpeedMs},
+        {1, kWindSpeed, nan, 0, 0, kSentenceLxwp0, true, &NavSnapshot::windSpeedKnots}, // standing: no drift
+        {0, kWindDirection, nan, 0, 0, kSentenceLxwp0, true, &NavSnapshot::windFromDegrees},
         {0, kAltitude, -infinity, 0, 0, kSentenceGga, false},
         {0, kClockYear, nan, 0, 0, kSentenceRmc, false},
         {0, kAirspeed, nan, 0, 0, kSentenceRmc, true,

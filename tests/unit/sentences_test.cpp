@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 
 #include "cycle_check.h"
 #include "host/linkage.h"
 #include "reference_fix.h"
+#include "sampling/fix.h"
+#include "sampling/requests.h"
 #include "sentences/output_buffer.h"
 #include "sentences/records.h"
 #include "transport/cycle.h"
@@ -25,6 +28,12 @@ const char kGtext[] = "@940323123519N4807038E01131000S000+00545E0115N0011U0000\r
 // The text an appender leaves at the buffer's start, from navSnapshot.
 std::string Appended(int32_t (*append)(char*, int32_t, const NavSnapshot&)) {
     return std::string(OutputBuffer, static_cast<size_t>(append(OutputBuffer, 0, navSnapshot)));
+}
+
+// The selected records composed from navSnapshot.
+std::string Composed(int32_t hundredths) {
+    return std::string(OutputBuffer,
+                       static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, hundredths)));
 }
 
 // The aviation data block around its first six lines.
@@ -87,26 +96,86 @@ TEST_F(SentencesTest, NmeaWithNegativeAndStandingValues) {
     }
 }
 
-// The heading sentences round to the tenth, and print a heading that rounds to a full circle as 0.0.
-TEST_F(SentencesTest, HeadingSentences) {
+// The heading sentences from host values through the fix: each rounds to the tenth, a heading that rounds
+// to a full circle is 0.0, and HDT is HDM plus an east variation, or minus a west one, to within 0.1 (one
+// tenth's rounding in each), at the rounding boundaries of both sides and over a sweep of variations.
+TEST_F(SentencesTest, HeadingSentencesAgree) {
     const struct {
-        double headingTrue, headingMagnetic, variation;
-        char side;
-        const char* text; // HDT, HDM, HDG
+        double heading, variation; // the host's, east positive
+        const char* text;          // HDT, HDM, HDG
     } cases[] = {
-        {72.44, 74.25, 1.93, 'W', "$GPHDT,72.4,T*04\r\n$HCHDM,74.3,M*19\r\n$HCHDG,74.3,,,1.9,W*03\r\n"},
-        {359.96, 3.14, 12.55, 'E', "$GPHDT,0.0,T*35\r\n$HCHDM,3.1,M*2B\r\n$HCHDG,3.1,,,12.5,E*1D\r\n"},
+        {72.4, -1.9, "$GPHDT,72.4,T*04\r\n$HCHDM,74.3,M*19\r\n$HCHDG,74.3,,,1.9,W*03\r\n"},
+        {15.6, 12.54, "$GPHDT,15.6,T*07\r\n$HCHDM,3.1,M*2B\r\n$HCHDG,3.1,,,12.5,E*1D\r\n"},
+        {359.96, 10.0, "$GPHDT,0.0,T*35\r\n$HCHDM,350.0,M*2F\r\n$HCHDG,350.0,,,10.0,E*1E\r\n"},
+        {72.4, -3.14, "$GPHDT,72.4,T*04\r\n$HCHDM,75.5,M*1E\r\n$HCHDG,75.5,,,3.1,W*0E\r\n"},
+        {72.4, -3.151, "$GPHDT,72.4,T*04\r\n$HCHDM,75.6,M*1D\r\n$HCHDG,75.6,,,3.2,W*0E\r\n"},
+        {72.4, 3.151, "$GPHDT,72.4,T*04\r\n$HCHDM,69.2,M*14\r\n$HCHDG,69.2,,,3.2,E*15\r\n"},
+        {72.4, 3.149, "$GPHDT,72.4,T*04\r\n$HCHDM,69.3,M*15\r\n$HCHDG,69.3,,,3.1,E*17\r\n"},
+        {10.0, -0.04, "$GPHDT,10.0,T*04\r\n$HCHDM,10.0,M*18\r\n$HCHDG,10.0,,,0.0,E*18\r\n"},
+        {10.0, -0.06, "$GPHDT,10.0,T*04\r\n$HCHDM,10.1,M*19\r\n$HCHDG,10.1,,,0.1,W*0A\r\n"},
+        {200.0, 179.96, "$GPHDT,200.0,T*37\r\n$HCHDM,20.0,M*1B\r\n$HCHDG,20.0,,,180.0,E*12\r\n"},
+        {200.0, -179.96, "$GPHDT,200.0,T*37\r\n$HCHDM,20.0,M*1B\r\n$HCHDG,20.0,,,180.0,W*00\r\n"},
+        {0.04, -0.1, "$GPHDT,0.0,T*35\r\n$HCHDM,0.1,M*28\r\n$HCHDG,0.1,,,0.1,W*3B\r\n"},
+    };
+    // The text of a host heading and variation through the fix, checked for the agreement.
+    const auto agreeing = [](double heading, double variation) {
+        requestTable[kTrueHeading].value = heading;
+        requestTable[kMagneticVariation].value = variation;
+        EXPECT_TRUE(ConvertFlightState(0));
+        const std::string text = Composed(0);
+        double hdt = -1, hdm = -1, east = -1;
+        char side = '?';
+        std::sscanf(text.c_str(), "$GPHDT,%lf,T*%*x $HCHDM,%lf,M*%*x $HCHDG,%*f,,,%lf,%c", &hdt, &hdm, &east,
+                    &side);
+        EXPECT_LE(std::fabs(std::remainder(hdt - hdm - (side == 'W' ? -east : east), 360.0)), 0.1 + 1e-9)
+            << text;
+        return text;
+    };
+    sentenceMask = kSentenceHdt | kSentenceHdm | kSentenceHdg;
+    for (const auto& c : cases) {
+        EXPECT_EQ(agreeing(c.heading, c.variation), c.text);
+    }
+    for (const double heading : {0.04, 72.44, 180.05, 359.96}) {
+        for (double variation = -179.99; variation < 180.0; variation += 0.093) {
+            agreeing(heading, variation);
+        }
+    }
+}
+
+// The glide computers' sentences, each field rounded once: the worked example, rounding boundaries, a
+// negative vario, a negative airspeed printed 0.0, bearings that round to 360 printed 0, values that are
+// not numbers as LK8EX1's "none" markers and LXWP0's empty fields, and a real value kept off the markers.
+TEST_F(SentencesTest, GlideComputerSentences) {
+    const double nan = std::nan("");
+    const struct {
+        double knots, altitude, vario, heading, windFrom, windKnots;
+        const char* text; // LK8EX1, LXWP0
+    } cases[] = {
+        {120.0, 1524.3, 2.54, 72.0, 270.0, 10.0,
+         "$LK8EX1,999999,1524,254,99,999,*1B\r\n"
+         "$LXWP0,N,222.2,1524.3,2.54,2.54,2.54,2.54,2.54,2.54,72,270,18.5*7E\r\n"},
+        {-5.0, 1524.5, -2.545001, 359.96, 359.6, 10.03,
+         "$LK8EX1,999999,1525,-255,99,999,*36\r\n"
+         "$LXWP0,N,0.0,1524.5,-2.55,-2.55,-2.55,-2.55,-2.55,-2.55,0,0,18.6*4B\r\n"},
+        {0.027, -10.5, 2.544999, 0.4, 359.4, 0.0,
+         "$LK8EX1,999999,-11,254,99,999,*34\r\n"
+         "$LXWP0,N,0.1,-10.5,2.54,2.54,2.54,2.54,2.54,2.54,0,359,0.0*54\r\n"},
+        {nan, nan, nan, 72.0, nan, nan,
+         "$LK8EX1,999999,99999,9999,99,999,*13\r\n$LXWP0,N,,,,,,,,,72,,*68\r\n"},
+        {60.0, 100000.0, 100.0, 180.5, -10.0, -3.0,
+         "$LK8EX1,999999,99998,9998,99,999,*13\r\n"
+         "$LXWP0,N,111.1,100000.0,100.00,100.00,100.00,100.00,100.00,100.00,181,350,-5.6*52\r\n"},
     };
     for (const auto& c : cases) {
         SetReferenceFix(true);
-        sentenceMask = kSentenceHdt | kSentenceHdm | kSentenceHdg;
-        navSnapshot.headingTrue = c.headingTrue;
-        navSnapshot.headingMagnetic = c.headingMagnetic;
-        navSnapshot.magVariation = c.variation;
-        navSnapshot.magVariationSide = c.side;
-        EXPECT_EQ(
-            std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 0))),
-            c.text);
+        sentenceMask = kSentenceLk8ex1 | kSentenceLxwp0;
+        navSnapshot.airspeedValue = c.knots;
+        navSnapshot.altitudeMsl = c.altitude;
+        navSnapshot.verticalSpeedMs = c.vario;
+        navSnapshot.headingTrue = c.heading;
+        navSnapshot.windFromDegrees = c.windFrom;
+        navSnapshot.windSpeedKnots = c.windKnots;
+        EXPECT_EQ(Composed(0), c.text);
     }
 }
 
@@ -237,17 +306,18 @@ TEST_F(SentencesTest, AbsurdValuesSaturateAndTheWidestCycleFitsWhole) {
                            &n.dateMonth, &n.dateDay}) {
         *field = INT32_MIN;
     }
-    for (double* field : {&n.groundSpeedKnots, &n.groundSpeedKmh, &n.trackTrue, &n.trackMagnetic,
-                          &n.headingMagnetic, &n.magVariation, &n.altitudeMetres, &n.airspeedValue,
-                          &n.verticalSpeedFpm, &n.bankDegrees, &n.pitchDegrees}) {
+    for (double* field :
+         {&n.groundSpeedKnots, &n.groundSpeedKmh, &n.trackTrue, &n.trackMagnetic, &n.headingMagnetic,
+          &n.magVariation, &n.altitudeMetres, &n.airspeedValue, &n.verticalSpeedFpm, &n.bankDegrees,
+          &n.pitchDegrees, &n.headingTrue, &n.variationEast, &n.altitudeMsl, &n.verticalSpeedMs,
+          &n.windSpeedKnots, &n.windFromDegrees}) {
         *field = -1e300;
     }
     HostGeneration = 1;
-    sentenceMask = 0x7EFF;
-    const std::string widest(OutputBuffer,
-                             static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 99)));
-    EXPECT_GT(widest.size(), 1400u);
-    EXPECT_EQ(CheckCycleText(widest.data(), widest.size(), {0x7EFF, 1, false}), "");
+    sentenceMask = 0x1FEFF;
+    const std::string widest = Composed(99);
+    EXPECT_GT(widest.size(), 1600u);
+    EXPECT_EQ(CheckCycleText(widest.data(), widest.size(), {0x1FEFF, 1, false}), "");
 }
 
 TEST_F(SentencesTest, HundredthsCountFromTheFirstCycleOfTheSecond) {
@@ -271,7 +341,7 @@ TEST_F(SentencesTest, HundredthsCountFromTheFirstCycleOfTheSecond) {
 TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
     SetReferenceFix(true);
     HostGeneration = 1;
-    sentenceMask = 0x7EFF;
+    sentenceMask = 0x1FEFF;
     navSnapshot.magVariation = 3.25;
     const std::string expected =
         std::string(kGsa) +
@@ -284,9 +354,11 @@ TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
         "$GPGGA,123519.42,4807.038000,N,01131.000000,E,1,05,0.0,545.4,M,,,,*33\r\n"
         "$PGRMZ,1789.5,f,2*36\r\n"
         "\x02z01790\r\nAN 48 0704\r\nBE 011 3100\r\nC081\r\nD022\r\nQW033\r\nT----------\r\nw01@\r\n\x03" +
-        kRpy + kGtext + "$GPHDT,77.1,T*04\r\n$HCHDM,80.3,M*12\r\n$HCHDG,80.3,,,3.2,W*01\r\n";
-    EXPECT_EQ(std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 42))),
-              expected);
+        kRpy + kGtext +
+        "$GPHDT,77.1,T*04\r\n$HCHDM,80.3,M*12\r\n$HCHDG,80.3,,,3.2,W*01\r\n"
+        "$LK8EX1,999999,545,-254,99,999,*00\r\n"
+        "$LXWP0,N,222.2,545.4,-2.54,-2.54,-2.54,-2.54,-2.54,-2.54,77,270,18.5*4A\r\n";
+    EXPECT_EQ(Composed(42), expected);
 }
 
 // Only the selected records; the attitude sentence only on hosts that deliver attitude, on its own line.
@@ -299,16 +371,14 @@ TEST_F(SentencesTest, OnlySelectedRecords) {
         {kSentenceGsa, 1, kGsa},
         {kSentenceRpy | kSentenceGtext, 0, kGtext},
         {kSentenceRpy | kSentenceGtext, 1, std::string(kRpy) + kGtext},
-        {kSentenceHdt | kSentenceHdg, 0, "$GPHDT,77.1,T*04\r\n$HCHDG,80.3,,,3.1,W*02\r\n"},
+        {kSentenceHdt | kSentenceHdg, 0, "$GPHDT,77.1,T*04\r\n$HCHDG,80.3,,,3.2,W*01\r\n"},
+        {kSentenceLxwp0, 0, "$LXWP0,N,222.2,545.4,-2.54,-2.54,-2.54,-2.54,-2.54,-2.54,77,270,18.5*4A\r\n"},
     };
     for (const auto& c : cases) {
         SetReferenceFix(true);
         sentenceMask = c.mask;
         HostGeneration = c.generation;
-        EXPECT_EQ(
-            std::string(OutputBuffer, static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, 0))),
-            c.text)
-            << "mask " << c.mask << " generation " << c.generation;
+        EXPECT_EQ(Composed(0), c.text) << "mask " << c.mask << " generation " << c.generation;
     }
 }
 

@@ -25,7 +25,8 @@ TEST(SettingsTest, SentencesScan) {
         {"RMCX,GllA", 0, 0x003},
         {",GGA", 0, 0x004},
         {"", 0, 0x001},
-        {"RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY,HDT,HDM,HDG", 2, 0x7EFF},
+        {"RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY,HDT,HDM,HDG,LK8EX1,LXWP0", 2, 0x1FEFF},
+        {"lxwp0,Lk8ex1", 0, 0x18000},
         {"hdg,RPY,Hdt", 0, 0x5000},
     };
     for (const auto& c : cases) {
