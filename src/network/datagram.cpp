@@ -89,8 +89,9 @@ void LabelDestination(Destination* d) {
 }
 
 bool OpenDestination(Destination* d, const char* kind, uint32_t address, uint16_t port) {
-    *d = Destination{
-        INVALID_SOCKET, SocketAddress(address, port), kind, "", nullptr, {0, 0, 0}, 0, 0, 0, 0, 0};
+    *d = Destination{};
+    d->address = SocketAddress(address, port);
+    d->kind = kind;
     LabelDestination(d);
     const SOCKET s = OpenSocket(d->label, SOCK_DGRAM);
     if (s == INVALID_SOCKET) {

@@ -21,17 +21,18 @@ const char* const kReasonTexts[kReasonCount] = {
     "no GDL 90 port 1 to 65535 in it",
 };
 
+// The initial values of both are those of a closed listener and a free slot, from load on.
 struct Listener {
-    SOCKET socket;          // INVALID_SOCKET: no gdl90:auto entry here, or it could not listen
-    char label[kLabelSize]; // "gdl90 auto:63093"
-    uint32_t announcements; // datagrams read
-    uint32_t ignored;
-    uint32_t reasonsLogged; // one bit per IgnoreReason: logged once, then only counted
+    SOCKET socket = INVALID_SOCKET; // INVALID_SOCKET: no gdl90:auto entry here, or it could not listen
+    char label[kLabelSize] = {};    // "gdl90 auto:63093"
+    uint32_t announcements = 0;     // datagrams read
+    uint32_t ignored = 0;
+    uint32_t reasonsLogged = 0; // one bit per IgnoreReason: logged once, then only counted
 };
 
 struct Tablet {
-    Destination out; // out.socket INVALID_SOCKET: a free slot; out.address: the tablet's
-    DWORD lastHeard; // tick of its last announcement
+    Destination out;     // out.socket INVALID_SOCKET: a free slot; out.address: the tablet's
+    DWORD lastHeard = 0; // tick of its last announcement
 };
 
 // Written at start-up and shut-down on the host's thread, used by the output thread in between.
@@ -138,10 +139,10 @@ void ReadAnnouncements(Listener* listener, DWORD tick) {
 
 void ResetDiscovery(void) {
     for (Listener& listener : listeners) {
-        listener = Listener{INVALID_SOCKET, "", 0, 0, 0};
+        listener = Listener{};
     }
     for (Tablet& tablet : tablets) {
-        tablet.out.socket = INVALID_SOCKET;
+        tablet = Tablet{};
     }
     tabletsFound = 0;
     tabletsTurnedAway = 0;

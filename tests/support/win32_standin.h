@@ -114,6 +114,10 @@ struct Script {
 
 Script& S();
 
+// Marks a handle as given out, as if the module had opened it, so that the module may close it; returns it.
+// Closing a socket or handle that was never given out, or closing it twice, ends the run as a fault.
+HANDLE Opened(HANDLE handle);
+
 // Clears the call log and the INI files, restores every script default and the module's process-wide state
 // to its load values (as if the library had just been loaded), and sets the module's floating-point state
 // on the calling thread.
