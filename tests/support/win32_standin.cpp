@@ -611,7 +611,7 @@ int SendDatagram(SOCKET s, const char* data, int length) {
         return length;
     }
     SocketState& state = StateOf(s);
-    if (state.refusalPending) {
+    if (state.refusalPending && S().refusalError == WSAECONNREFUSED) {
         state.refusalPending = false;
         return SocketFails(WSAECONNREFUSED);
     }
@@ -656,7 +656,7 @@ int WINAPI recv(SOCKET s, char* data, int length, int) {
         standin::SocketState& state = standin::StateOf(s);
         const bool refused = state.refusalPending;
         state.refusalPending = false;
-        return standin::SocketFails(refused ? WSAECONNREFUSED : WSAEWOULDBLOCK);
+        return standin::SocketFails(refused ? S().refusalError : WSAEWOULDBLOCK);
     }
     if (client->hangsUp) {
         return 0;

@@ -91,9 +91,11 @@ struct Script {
     std::vector<uint16_t> busyPorts;      // bind fails with WSAEADDRINUSE on these
     std::vector<Client> clients;          // accept hands out those not yet accepted, in order
     std::vector<std::string> unreachable; // a send to these ("127.0.0.1:9") fails
-    // Nothing listens at these: a datagram sent there makes the socket's next recv or send fail with
-    // WSAECONNREFUSED, as Linux reports the answer (the datagram is still counted as sent).
+    // Nothing listens at these: a datagram sent there makes the socket report the answer with refusalError,
+    // as Linux does (WSAECONNREFUSED: its next recv or send fails) or as Windows does (WSAECONNRESET: its
+    // next recv fails); the datagram is still counted as sent.
     std::vector<std::string> refusing;
+    int refusalError = WSAECONNREFUSED;
     std::vector<Incoming> incoming;  // what recvfrom hands out
     std::vector<Datagram> datagrams; // every datagram sent
     int openSockets = 0;             // made or accepted and not yet closed
