@@ -30,6 +30,10 @@ struct Destination {
     uint32_t refusals = 0;  // reports that nothing listened
 };
 
+// Whether a destination may be a broadcast address. A typed-in entry may; a found tablet is always one
+// device, so that the system refuses a datagram to a broadcast address instead of sending it to everyone.
+enum Reach { kOneDevice, kMayBroadcast };
+
 // Socket addresses hold the port and address most significant byte first, whatever the machine's order.
 uint16_t NetworkOrder16(uint16_t value);
 uint32_t NetworkOrder32(uint32_t value);
@@ -45,7 +49,7 @@ SOCKET OpenSocket(const char* label, int type);
 void LabelDestination(Destination* d);
 
 // Makes the destination's socket and connects it; logs "ready", or why not and false.
-bool OpenDestination(Destination* d, const char* kind, uint32_t address, uint16_t port);
+bool OpenDestination(Destination* d, const char* kind, uint32_t address, uint16_t port, Reach reach);
 // Points an open destination at another port of the same address.
 void RetargetDestination(Destination* d, uint16_t port);
 // One datagram; a failure costs this datagram only.

@@ -1,7 +1,9 @@
 // ForeFlight's discovery. While in front, the app broadcasts a small JSON datagram every 5 s to port 63093,
 // naming the port it takes GDL 90 at; iOS cannot rely on receiving broadcasts, so the feed goes unicast to
 // the announcing address. Only private, link-local and loopback sources are taken: a tablet on the same
-// network has such an address, and nothing from outside may make the module send somewhere.
+// network has such an address, and nothing from outside may make the module send somewhere. A source that is
+// a broadcast address of its network gets a socket that may not broadcast, so the system refuses to send
+// there.
 #include "network/discovery.h"
 
 #include <cstdio>
@@ -12,14 +14,17 @@
 
 namespace {
 
-enum IgnoreReason { kTooLong, kForeignSource, kMalformed, kOtherApp, kNoPort, kReasonCount };
+enum IgnoreReason { kTooLong, kNoDevice, kForeignSource, kMalformed, kOtherApp, kNoPort, kReasonCount };
 const char* const kReasonTexts[kReasonCount] = {
     "longer than 1024 bytes",
+    "not from a device's own address",
     "not from a private, link-local or loopback address",
     "not a JSON object",
     "not from ForeFlight",
     "no GDL 90 port 1 to 65535 in it",
 };
+
+constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF; // 255.255.255.255; 0.0.0.0 is no device's either
 
 // The initial values of both are those of a closed listener and a free slot, from load on.
 struct Listener {
@@ -86,7 +91,7 @@ void Heard(uint32_t address, uint16_t port, DWORD tick) {
         }
         return;
     }
-    if (!OpenDestination(&slot->out, "gdl90", address, port)) {
+    if (!OpenDestination(&slot->out, "gdl90", address, port, kOneDevice)) {
         return;
     }
     slot->lastHeard = tick;
@@ -112,6 +117,10 @@ void ReadAnnouncements(Listener* listener, DWORD tick) {
         uint16_t port = 0;
         if (tooLong) {
             Ignore(listener, from, kTooLong);
+            continue;
+        }
+        if (source == 0 || source == kLimitedBroadcast) {
+            Ignore(listener, from, kNoDevice);
             continue;
         }
         if (!NearbySource(source)) {

@@ -226,7 +226,8 @@ int32_t OpenNetworkOutputs(void) {
         } else if (entry.kind == kNetworkTcp) {
             opened = OpenServer(entry, &outputs[i]);
         } else {
-            opened = OpenDestination(&outputs[i].out, NetworkKindName(entry.kind), entry.address, entry.port);
+            opened = OpenDestination(&outputs[i].out, NetworkKindName(entry.kind), entry.address, entry.port,
+                                     kMayBroadcast);
         }
         ready += opened ? 1 : 0;
     }

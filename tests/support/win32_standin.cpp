@@ -44,6 +44,7 @@ struct SocketState {
     uint16_t boundPort;
     char connectedTo[24];
     bool refusalPending;
+    bool broadcast; // SO_BROADCAST set
 };
 SocketState socketStates[kFirstClient - kFirstSocket];
 thread_local int lastSocketError = 0;
@@ -558,8 +559,9 @@ int WINAPI ioctlsocket(SOCKET, long command, u_long* argument) {
     return 0;
 }
 
-int WINAPI setsockopt(SOCKET, int level, int name, const char*, int) {
+int WINAPI setsockopt(SOCKET s, int level, int name, const char*, int) {
     Log("setsockopt(%d,0x%X)", level, static_cast<unsigned>(name));
+    standin::StateOf(s).broadcast |= name == SO_BROADCAST;
     return 0;
 }
 
@@ -605,7 +607,8 @@ SOCKET WINAPI accept(SOCKET, struct sockaddr* address, int* length) {
 
 namespace standin {
 
-// A datagram to the connected destination; a refusal reported first is consumed instead, as Linux does.
+// A datagram to the connected destination; a refusal reported first is consumed instead, as Linux does. As
+// Windows and Linux do, a socket without SO_BROADCAST may not send to a broadcast address.
 int SendDatagram(SOCKET s, const char* data, int length) {
     if (!S().record) {
         return length;
@@ -616,6 +619,10 @@ int SendDatagram(SOCKET s, const char* data, int length) {
         return SocketFails(WSAECONNREFUSED);
     }
     const std::string to = state.connectedTo;
+    const auto isBroadcast = [&to](const std::string& b) { return to.compare(0, b.size(), b) == 0; };
+    if (!state.broadcast && std::any_of(S().broadcasts.begin(), S().broadcasts.end(), isBroadcast)) {
+        return SocketFails(10013); // WSAEACCES
+    }
     const std::vector<std::string>& unreachable = S().unreachable;
     if (std::find(unreachable.begin(), unreachable.end(), to) != unreachable.end()) {
         return SocketFails(kHostUnreachable);

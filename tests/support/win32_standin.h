@@ -96,6 +96,9 @@ struct Script {
     // next recv fails); the datagram is still counted as sent.
     std::vector<std::string> refusing;
     int refusalError = WSAECONNREFUSED;
+    // Broadcast addresses, each with the colon before a port: a socket without SO_BROADCAST cannot send there
+    // (WSAEACCES).
+    std::vector<std::string> broadcasts = {"255.255.255.255:"};
     std::vector<Incoming> incoming;  // what recvfrom hands out
     std::vector<Datagram> datagrams; // every datagram sent
     int openSockets = 0;             // made or accepted and not yet closed

@@ -589,13 +589,17 @@ TEST(NetworkOutputs, NothingListens) {
 }
 
 // gdl90:auto: each tablet that announces itself from a nearby address gets the GDL 90 feed at the port it
-// names, up to eight, follows a change of port, and is forgotten 15 s after its last announcement; what is
-// too long, from afar or not ForeFlight's is ignored and counted, once in the log.
+// names, up to eight, follows a change of port, and is forgotten 15 s after its last announcement. A found
+// tablet is one device: at a broadcast address the system refuses it, while a typed-in entry broadcasts.
+// What is too long, from no device's or a distant address, or not ForeFlight's is ignored and counted, once
+// in the log.
 TEST(Discovery, TabletsFoundMovedAndForgotten) {
     const std::string good = R"({"App":"ForeFlight","GDL90":{"port":4000}})",
                       moved = R"({"App":"ForeFlight","GDL90":{"port":4001}})";
     std::vector<standin::Incoming> incoming = {
         {5000, "8.8.8.8:63093", good},
+        {5000, "255.255.255.255:1", good},
+        {5000, "0.0.0.0:1", good},
         {5000, "10.0.0.1:1", R"({"App":"Garmin Pilot","GDL90":{"port":4000}})"},
         {5000, "10.0.0.1:1", "{\"App\":\"ForeFlight\""},
         {5000, "10.0.0.1:1", R"({"App":"ForeFlight","GDL90":{"port":0}})"},
@@ -603,20 +607,24 @@ TEST(Discovery, TabletsFoundMovedAndForgotten) {
          good + std::string(kAnnouncementMaxBytes + 1 - good.size(), ' ')}, // cut, as Linux
         {5000, "10.0.0.1:1", std::string(kAnnouncementMaxBytes + 2, ' ')},  // refused, as Windows does
         {5000, "192.168.1.23:63093", good},
-        {6000, "192.168.1.23:63093", moved}, // another listener's port: never read
-        {5000, "172.32.0.1:1", good, 3000},  // just outside the private 172.16/12
-        {5000, "192.168.9.9:1", good, 3000}, // a ninth tablet
+        {6000, "192.168.1.23:63093", moved},   // another listener's port: never read
+        {5000, "172.32.0.1:1", good, 3000},    // just outside the private 172.16/12
+        {5000, "192.168.9.9:1", good, 3000},   // a ninth tablet
+        {5000, "192.168.1.255:1", good, 2000}, // its network's broadcast address
     };
     for (DWORD at = 1000; at <= 10000; at += at == 1000 ? 4000 : 5000) {
         incoming.push_back({5000, "192.168.1.23:63093", moved, at});
     }
-    const char* const nearby[] = {"172.16.0.1", "172.31.255.254", "169.254.1.1", "10.1.1.1",
-                                  "127.0.0.5",  "192.168.0.1",    "192.168.2.2"};
+    const char* const nearby[] = {"172.16.0.1", "172.31.255.254", "169.254.1.1",
+                                  "10.1.1.1",   "127.0.0.5",      "192.168.2.2"};
     for (const char* address : nearby) {
         incoming.push_back({5000, std::string(address) + ":1", good, 2000});
     }
-    modulerun::RunSetup setup = FeedRun("2000", 2, "gdl90:auto:5000");
-    setup.script = [incoming] { standin::S().incoming = incoming; };
+    modulerun::RunSetup setup = FeedRun("2000", 2, "gdl90:auto:5000,gdl90:192.168.1.255:4002");
+    setup.script = [incoming] {
+        standin::S().incoming = incoming;
+        standin::S().broadcasts.push_back("192.168.1.255:");
+    };
     modulerun::Simulate(setup, 30000);
     const std::string heartbeat("\x7E\x00", 2);
     EXPECT_EQ(Ticks("192.168.1.23:4000", heartbeat), std::vector<DWORD>({50})) << "found at once, then moved";
@@ -629,23 +637,28 @@ TEST(Discovery, TabletsFoundMovedAndForgotten) {
     for (const char* address : nearby) {
         EXPECT_EQ(Ticks(std::string(address) + ":4000", heartbeat), heartbeats) << address;
     }
-    for (const char* ignored : {"8.8.8.8:4000", "172.32.0.1:4000", "192.168.9.9:4000", "10.0.0.1:4000"}) {
+    for (const char* ignored : {"8.8.8.8:4000", "0.0.0.0:4000", "255.255.255.255:4000", "172.32.0.1:4000",
+                                "192.168.9.9:4000", "10.0.0.1:4000", "192.168.1.255:4000"}) {
         EXPECT_TRUE(DatagramsTo(ignored).empty()) << ignored;
     }
+    EXPECT_FALSE(DatagramsTo("192.168.1.255:4002").empty()) << "a typed-in broadcast";
     modulerun::ExpectLogInOrder(
         {"network gdl90 auto:5000: listening for ForeFlight's announcements",
          "network gdl90 auto:5000: an announcement from 8.8.8.8:63093 ignored: not from a private, "
          "link-local or "
          "loopback address; later ones are only counted",
+         "network gdl90 auto:5000: an announcement from 255.255.255.255:1 ignored: not from a device's own "
+         "address",
          "an announcement from 10.0.0.1:1 ignored: not from ForeFlight",
          "an announcement from 10.0.0.1:1 ignored: not a JSON object",
          "an announcement from 10.0.0.1:1 ignored: no GDL 90 port 1 to 65535 in it",
          "an announcement from 10.0.0.1:1 ignored: longer than 1024 bytes",
          "network: ForeFlight at 192.168.1.23 asks for GDL 90 on port 4000",
          "network: ForeFlight at 192.168.1.23 now asks for GDL 90 on port 4001",
+         "network gdl90 192.168.1.255:4000: send failed: System text 10013 (error 10013)",
          "network: ForeFlight at 192.168.9.9 ignored: 8 tablets get the feed already",
          "network: ForeFlight at 192.168.1.23 forgotten: no announcement for 15 s",
-         "summary: network gdl90 auto:5000: 19 announcements, 7 ignored; 8 tablets found, 1 turned away"});
+         "summary: network gdl90 auto:5000: 21 announcements, 9 ignored; 8 tablets found, 1 turned away"});
     const std::string& log = standin::S().logText;
     EXPECT_EQ(log.find("longer than 1024 bytes", log.find("longer than 1024 bytes") + 1), std::string::npos)
         << "each reason once";
