@@ -1,5 +1,6 @@
-// ForeFlight found without an address (gdl90:auto): the app announces itself on the network, and each
-// tablet that does gets the GDL 90 feed unicast at the port it names, until it falls silent.
+// Tablets found without an address (gdl90:auto): ForeFlight, and any app that does the same, announces
+// itself on the network, and each tablet that does gets the GDL 90 feed unicast at the port it names, until
+// it falls silent.
 #pragma once
 
 #include <cstdint>
