@@ -48,7 +48,7 @@ void StartModule(int32_t generation) {
     for (const auto& v : values) {
         fakehost::SetValue(v.id, v.value);
     }
-    portHandle = standin::kDeviceHandle;
+    portHandle = standin::Opened(standin::kDeviceHandle);
     threadRunning = 1; // an output thread exists
     sampleRequested = 1;
     SampleFlightState();

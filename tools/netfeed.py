@@ -4,9 +4,9 @@ the public message layouts alone so that it checks the module independently. Use
 (which compare decoded values with the flight the host flew) and by the demo. Python 3 standard library only.
 
   netfeed.py listen --gdl90 PORT --efb PORT --seconds N   prints every message arriving on 127.0.0.1
-  netfeed.py announce --to PORT --gdl90 PORT --count N    plays ForeFlight on a tablet: its announcement
-                                                          every 5 s to 127.0.0.1:PORT (63093: the module's
-                                                          gdl90:auto), while listening with --seconds
+  netfeed.py announce --to PORT --gdl90 PORT --count N    plays ForeFlight (or --app NAME) on a tablet: its
+                                                          announcement every 5 s to 127.0.0.1:PORT (63093:
+                                                          the module's gdl90:auto), listening with --seconds
   netfeed.py self-test                                    decodes the known byte examples
 
 geoid_undulation() gives EGM96's geoid height from the model's grid, for checking the GDL 90 geometric altitude
@@ -248,17 +248,17 @@ class Listener:
         return False
 
 
-ANNOUNCEMENT = '{"App":"ForeFlight","GDL90":{"port":%d}}'  # what ForeFlight broadcasts while in front
+ANNOUNCEMENT = '{"App":%s,"GDL90":{"port":%d}}'  # what ForeFlight broadcasts while in front, other apps alike
 
 
 class Announcer:
-    """Plays ForeFlight on a tablet: from 127.0.0.1, its announcement naming gdl90_port goes to the module's
-    discovery port on a loopback address every `every` seconds, `count` times or until the end of the with
-    block. .sent holds the time.monotonic() of each."""
+    """Plays an app on a tablet, ForeFlight unless another name is given: from 127.0.0.1, its announcement
+    naming gdl90_port goes to the module's discovery port on a loopback address every `every` seconds, `count`
+    times or until the end of the with block. .sent holds the time.monotonic() of each."""
 
-    def __init__(self, port, gdl90_port, count, every=5.0, address="127.0.0.1"):
+    def __init__(self, port, gdl90_port, count, every=5.0, address="127.0.0.1", app="ForeFlight"):
         loopback(address)
-        self.target, self.text = (address, port), (ANNOUNCEMENT % gdl90_port).encode("ascii")
+        self.target, self.text = (address, port), (ANNOUNCEMENT % (json.dumps(app), gdl90_port)).encode("ascii")
         self.count, self.every, self.sent = count, every, []
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._announce, daemon=True)
@@ -310,15 +310,16 @@ def describe(m):
 
 def listen(arguments):
     """Prints every message that arrives in the given seconds, then how many of each kind; 0 if all decoded.
-    With announce, the GDL 90 port is announced as ForeFlight does meanwhile."""
+    With announce, the GDL 90 port is announced meanwhile as ForeFlight (or the app named) does."""
     ports = {name: port for name, port in (("gdl90", arguments.gdl90), ("efb", arguments.efb))
              if port is not None}
     counts, shown = {}, 0
-    with Listener(ports) as listener, (Announcer(arguments.to, listener.ports["gdl90"], arguments.count)
+    with Listener(ports) as listener, (Announcer(arguments.to, listener.ports["gdl90"], arguments.count,
+                                                 app=arguments.app)
                                        if arguments.command == "announce" else contextlib.nullcontext()):
         if arguments.command == "announce":
-            print("[netfeed] ForeFlight's announcement to 127.0.0.1:%d names GDL 90 port %d" % (
-                arguments.to, listener.ports["gdl90"]), flush=True)
+            print("[netfeed] %s's announcement to 127.0.0.1:%d names GDL 90 port %d" % (
+                arguments.app, arguments.to, listener.ports["gdl90"]), flush=True)
         deadline = time.monotonic() + arguments.seconds
         while time.monotonic() < deadline:
             time.sleep(0.05)
@@ -433,6 +434,7 @@ def main():
     parser.add_argument("--seconds", type=float, default=10, help="how long to listen")
     parser.add_argument("--to", type=int, default=63093, help="announce: the module's discovery port")
     parser.add_argument("--count", type=int, default=12, help="announce: at most this many announcements")
+    parser.add_argument("--app", default="ForeFlight", help="announce: the name the app gives itself")
     arguments = parser.parse_args()
     if arguments.command == "self-test":
         return self_test()

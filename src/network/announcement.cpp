@@ -1,8 +1,9 @@
 // {"App":"ForeFlight","GDL90":{"port":4000}}
 // The announcement is read as JSON: later versions may add fields, in any order and with any spacing, so
 // every value is walked over by the grammar, while only the outer object's "App" and "GDL90" and the
-// latter's "port" are looked at. Strings are compared as raw bytes, escapes unresolved, and bytes from 0x80
-// up pass unchecked (nothing here reads text beyond ASCII); the last of a repeated key counts.
+// latter's "port" are looked at. Keys are compared, and the app's name kept, as raw bytes, escapes
+// unresolved; bytes from 0x80 up pass unchecked (nothing here reads text beyond ASCII); the last of a
+// repeated key counts.
 #include "network/announcement.h"
 
 #include <cstring>
@@ -13,7 +14,6 @@ namespace {
 // announcement's own 2.
 constexpr int32_t kMaxDepth = 16;
 constexpr uint32_t kMaxPort = 65535; // a UDP port number
-const char kForeFlight[] = "ForeFlight";
 
 // What a value is to the announcement: which key it belongs to, or none that is looked at.
 enum Role {
@@ -30,8 +30,9 @@ struct Cursor {
 };
 
 struct Findings {
-    bool foreFlight; // the last "App" is the string ForeFlight
-    uint32_t port;   // the last "GDL90"'s last "port" when an integer 1..65535, else 0
+    const char* app;   // the last "App" when a string, else nullptr
+    int32_t appLength; // its bytes
+    uint32_t port;     // the last "GDL90"'s last "port" when an integer 1..65535, else 0
 };
 
 bool IsDigit(char c) {
@@ -233,7 +234,7 @@ bool ReadArray(Cursor* in, int32_t depth, Findings* found) {
 // last one counts.
 bool ReadValue(Cursor* in, int32_t depth, Role role, Findings* found) {
     if (role == kApp) {
-        found->foreFlight = false;
+        found->app = nullptr;
     } else if (role == kGdl90 || role == kPort) {
         found->port = 0;
     }
@@ -252,7 +253,8 @@ bool ReadValue(Cursor* in, int32_t depth, Role role, Findings* found) {
             return false;
         }
         if (role == kApp) {
-            found->foreFlight = RawEquals(text, length, kForeFlight);
+            found->app = text;
+            found->appLength = length;
         }
         return true;
     }
@@ -277,26 +279,23 @@ bool ReadValue(Cursor* in, int32_t depth, Role role, Findings* found) {
 
 } // namespace
 
-AnnouncementVerdict ParseAnnouncement(const char* data, int32_t length, uint16_t* port) {
+AnnouncementVerdict ParseAnnouncement(const char* data, int32_t length, Announcement* found) {
     if (length <= 0) {
         return kAnnouncementMalformed;
     }
     Cursor in = {data, data + length};
-    Findings found = {false, 0};
+    Findings findings = {nullptr, 0, 0};
     SkipSpace(&in);
-    if (!At(&in, '{') || !ReadObject(&in, 1, kOuter, &found)) {
+    if (!At(&in, '{') || !ReadObject(&in, 1, kOuter, &findings)) {
         return kAnnouncementMalformed;
     }
     SkipSpace(&in);
     if (in.at != in.end) {
         return kAnnouncementMalformed;
     }
-    if (!found.foreFlight) {
-        return kAnnouncementOtherApp;
-    }
-    if (found.port == 0) {
+    if (findings.port == 0) {
         return kAnnouncementNoPort;
     }
-    *port = static_cast<uint16_t>(found.port);
-    return kAnnouncementForeFlight;
+    *found = Announcement{static_cast<uint16_t>(findings.port), findings.app, findings.appLength};
+    return kAnnouncementGdl90;
 }

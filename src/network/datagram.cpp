@@ -88,9 +88,10 @@ void LabelDestination(Destination* d) {
     d->where = d->label + kindLength;
 }
 
-bool OpenDestination(Destination* d, const char* kind, uint32_t address, uint16_t port) {
-    *d = Destination{
-        INVALID_SOCKET, SocketAddress(address, port), kind, "", nullptr, {0, 0, 0}, 0, 0, 0, 0, 0};
+bool OpenDestination(Destination* d, const char* kind, uint32_t address, uint16_t port, Reach reach) {
+    *d = Destination{};
+    d->address = SocketAddress(address, port);
+    d->kind = kind;
     LabelDestination(d);
     const SOCKET s = OpenSocket(d->label, SOCK_DGRAM);
     if (s == INVALID_SOCKET) {
@@ -98,9 +99,11 @@ bool OpenDestination(Destination* d, const char* kind, uint32_t address, uint16_
     }
     u_long nonBlocking = 1;
     const BOOL on = TRUE;
-    // A subnet's or the limited broadcast address is sent to as a broadcast.
+    // A subnet's or the limited broadcast address is sent to as a broadcast, where the destination may be
+    // one.
     if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
-        setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on) != 0) {
+        (reach == kMayBroadcast &&
+         setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on) != 0)) {
         LogLine("network %s: cannot send: %s", d->label, ErrorText(static_cast<DWORD>(WSAGetLastError())));
         closesocket(s);
         return false;

@@ -15,19 +15,24 @@ constexpr int32_t kLabelSize = 48;
 // the answer to the last datagrams has not come back yet.
 constexpr int32_t kCleanPollsToRecover = 2;
 
+// Its initial values are those of a closed destination, from load on.
 struct Destination {
-    SOCKET socket; // INVALID_SOCKET: none
-    sockaddr_in address;
-    const char* kind;       // "udp", "xgps" or "gdl90", for the log
-    char label[kLabelSize]; // "gdl90 192.168.1.23:4000"
-    const char* where;      // the address part of label
-    OutputTally tally;      // datagrams sent whole, and failures other than refusals
-    int32_t connected;      // connect() succeeded: refusals are reported on this socket
-    int32_t sentSincePoll;  // a datagram went since the last poll
-    int32_t refused;        // the last report said that nothing listens, until datagrams are taken again
-    int32_t cleanPolls;     // polls without a refusal since the last one
-    uint32_t refusals;      // reports that nothing listened
+    SOCKET socket = INVALID_SOCKET; // INVALID_SOCKET: none
+    sockaddr_in address = {};
+    const char* kind = "";         // "udp", "xgps" or "gdl90", for the log
+    char label[kLabelSize] = {};   // "gdl90 192.168.1.23:4000"
+    const char* where = "";        // the address part of label
+    OutputTally tally = {0, 0, 0}; // datagrams sent whole, and failures other than refusals
+    int32_t connected = 0;         // connect() succeeded: refusals are reported on this socket
+    int32_t sentSincePoll = 0;     // a datagram went since the last poll
+    int32_t refused = 0;    // the last report said that nothing listens, until datagrams are taken again
+    int32_t cleanPolls = 0; // polls without a refusal since the last one
+    uint32_t refusals = 0;  // reports that nothing listened
 };
+
+// Whether a destination may be a broadcast address. A typed-in entry may; a found tablet is always one
+// device, so that the system refuses a datagram to a broadcast address instead of sending it to everyone.
+enum Reach { kOneDevice, kMayBroadcast };
 
 // Socket addresses hold the port and address most significant byte first, whatever the machine's order.
 uint16_t NetworkOrder16(uint16_t value);
@@ -44,7 +49,7 @@ SOCKET OpenSocket(const char* label, int type);
 void LabelDestination(Destination* d);
 
 // Makes the destination's socket and connects it; logs "ready", or why not and false.
-bool OpenDestination(Destination* d, const char* kind, uint32_t address, uint16_t port);
+bool OpenDestination(Destination* d, const char* kind, uint32_t address, uint16_t port, Reach reach);
 // Points an open destination at another port of the same address.
 void RetargetDestination(Destination* d, uint16_t port);
 // One datagram; a failure costs this datagram only.

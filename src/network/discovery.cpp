@@ -1,10 +1,13 @@
-// ForeFlight's discovery. While in front, the app broadcasts a small JSON datagram every 5 s to port 63093,
-// naming the port it takes GDL 90 at; iOS cannot rely on receiving broadcasts, so the feed goes unicast to
-// the announcing address. Only private, link-local and loopback sources are taken: a tablet on the same
-// network has such an address, and nothing from outside may make the module send somewhere.
+// The tablets' discovery. While in front, ForeFlight broadcasts a small JSON datagram every 5 s to port
+// 63093, naming the port it takes GDL 90 at, and any app may announce itself in the same form; iOS cannot
+// rely on receiving broadcasts, so the feed goes unicast to the announcing address. Only private,
+// link-local and loopback sources are taken: a tablet on the same network has such an address, and nothing
+// from outside may make the module send somewhere. A source that is a broadcast address of its network
+// gets a socket that may not broadcast, so the system refuses to send there.
 #include "network/discovery.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "log/log.h"
 #include "network/announcement.h"
@@ -12,26 +15,32 @@
 
 namespace {
 
-enum IgnoreReason { kTooLong, kForeignSource, kMalformed, kOtherApp, kNoPort, kReasonCount };
+enum IgnoreReason { kTooLong, kNoDevice, kForeignSource, kMalformed, kNoPort, kReasonCount };
 const char* const kReasonTexts[kReasonCount] = {
     "longer than 1024 bytes",
+    "not from a device's own address",
     "not from a private, link-local or loopback address",
     "not a JSON object",
-    "not from ForeFlight",
     "no GDL 90 port 1 to 65535 in it",
 };
 
+constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF; // 255.255.255.255; 0.0.0.0 is no device's either
+constexpr int32_t kAppNameMax = 32;                // characters of an app's name in the log
+const char kUnnamedApp[] = "an unnamed app";       // what an announcement without an "App" name is called
+
+// The initial values of both are those of a closed listener and a free slot, from load on.
 struct Listener {
-    SOCKET socket;          // INVALID_SOCKET: no gdl90:auto entry here, or it could not listen
-    char label[kLabelSize]; // "gdl90 auto:63093"
-    uint32_t announcements; // datagrams read
-    uint32_t ignored;
-    uint32_t reasonsLogged; // one bit per IgnoreReason: logged once, then only counted
+    SOCKET socket = INVALID_SOCKET; // INVALID_SOCKET: no gdl90:auto entry here, or it could not listen
+    char label[kLabelSize] = {};    // "gdl90 auto:63093"
+    uint32_t announcements = 0;     // datagrams read
+    uint32_t ignored = 0;
+    uint32_t reasonsLogged = 0; // one bit per IgnoreReason: logged once, then only counted
 };
 
 struct Tablet {
-    Destination out; // out.socket INVALID_SOCKET: a free slot; out.address: the tablet's
-    DWORD lastHeard; // tick of its last announcement
+    Destination out;                // out.socket INVALID_SOCKET: a free slot; out.address: the tablet's
+    DWORD lastHeard = 0;            // tick of its last announcement
+    char app[kAppNameMax + 1] = {}; // the name its last announcement gave, for the log
 };
 
 // Written at start-up and shut-down on the host's thread, used by the output thread in between.
@@ -59,19 +68,37 @@ void Ignore(Listener* listener, const sockaddr_in& from, IgnoreReason reason) {
     }
 }
 
-// A ForeFlight announcement from `address`: the tablet is found, keeps its place, or has moved its port.
-void Heard(uint32_t address, uint16_t port, DWORD tick) {
+// The app's name as the log gives it: at most kAppNameMax characters, each byte outside printable ASCII as
+// "?", so that no announcement can write more than a name into the log.
+void NameApp(const Announcement& announced, char* name) {
+    if (announced.app == nullptr || announced.appLength == 0) {
+        std::memcpy(name, kUnnamedApp, sizeof kUnnamedApp);
+        return;
+    }
+    const int32_t length = announced.appLength < kAppNameMax ? announced.appLength : kAppNameMax;
+    for (int32_t i = 0; i < length; ++i) {
+        name[i] = announced.app[i] >= ' ' && announced.app[i] <= '~' ? announced.app[i] : '?';
+    }
+    name[length] = '\0';
+}
+
+// An announcement from `address`: the tablet is found, keeps its place, or has moved its port.
+void Heard(uint32_t address, const Announcement& announced, DWORD tick) {
     char host[16];
     FormatHost(host, sizeof host, address);
+    char app[kAppNameMax + 1];
+    NameApp(announced, app);
+    const uint16_t port = announced.port;
     Tablet* slot = nullptr;
     for (Tablet& tablet : tablets) {
         if (tablet.out.socket == INVALID_SOCKET) {
             slot = slot != nullptr ? slot : &tablet;
         } else if (HostOrderAddress(tablet.out.address) == address) {
             tablet.lastHeard = tick;
+            std::memcpy(tablet.app, app, sizeof app);
             if (NetworkOrder16(tablet.out.address.sin_port) != port) {
                 RetargetDestination(&tablet.out, port);
-                LogLine("network: ForeFlight at %s now asks for GDL 90 on port %u", host,
+                LogLine("network: %s at %s now asks for GDL 90 on port %u", app, host,
                         static_cast<unsigned>(port));
             }
             return;
@@ -79,18 +106,18 @@ void Heard(uint32_t address, uint16_t port, DWORD tick) {
     }
     if (slot == nullptr) {
         if (tabletsTurnedAway++ == 0) {
-            LogLine("network: ForeFlight at %s ignored: %d tablets get the feed already; later ones are only "
-                    "counted",
-                    host, static_cast<int>(kMaxTablets));
+            LogLine("network: %s at %s ignored: %d tablets get the feed already; later ones are only counted",
+                    app, host, static_cast<int>(kMaxTablets));
         }
         return;
     }
-    if (!OpenDestination(&slot->out, "gdl90", address, port)) {
+    if (!OpenDestination(&slot->out, "gdl90", address, port, kOneDevice)) {
         return;
     }
     slot->lastHeard = tick;
+    std::memcpy(slot->app, app, sizeof app);
     tabletsFound++;
-    LogLine("network: ForeFlight at %s asks for GDL 90 on port %u", host, static_cast<unsigned>(port));
+    LogLine("network: %s at %s asks for GDL 90 on port %u", app, host, static_cast<unsigned>(port));
 }
 
 // Reads at most kAnnouncementsPerStep datagrams, so that a flood cannot hold the output thread.
@@ -108,24 +135,25 @@ void ReadAnnouncements(Listener* listener, DWORD tick) {
         }
         listener->announcements++;
         const uint32_t source = HostOrderAddress(from);
-        uint16_t port = 0;
+        Announcement announced = {0, nullptr, 0};
         if (tooLong) {
             Ignore(listener, from, kTooLong);
+            continue;
+        }
+        if (source == 0 || source == kLimitedBroadcast) {
+            Ignore(listener, from, kNoDevice);
             continue;
         }
         if (!NearbySource(source)) {
             Ignore(listener, from, kForeignSource);
             continue;
         }
-        switch (ParseAnnouncement(announcement, length, &port)) {
-        case kAnnouncementForeFlight:
-            Heard(source, port, tick);
+        switch (ParseAnnouncement(announcement, length, &announced)) {
+        case kAnnouncementGdl90:
+            Heard(source, announced, tick);
             break;
         case kAnnouncementMalformed:
             Ignore(listener, from, kMalformed);
-            break;
-        case kAnnouncementOtherApp:
-            Ignore(listener, from, kOtherApp);
             break;
         case kAnnouncementNoPort:
             Ignore(listener, from, kNoPort);
@@ -138,10 +166,10 @@ void ReadAnnouncements(Listener* listener, DWORD tick) {
 
 void ResetDiscovery(void) {
     for (Listener& listener : listeners) {
-        listener = Listener{INVALID_SOCKET, "", 0, 0, 0};
+        listener = Listener{};
     }
     for (Tablet& tablet : tablets) {
-        tablet.out.socket = INVALID_SOCKET;
+        tablet = Tablet{};
     }
     tabletsFound = 0;
     tabletsTurnedAway = 0;
@@ -167,7 +195,7 @@ bool OpenDiscovery(const NetworkEntry& entry, int32_t index) {
         return false;
     }
     listener->socket = s;
-    LogLine("network %s: listening for ForeFlight's announcements", listener->label);
+    LogLine("network %s: listening for the tablets' announcements", listener->label);
     return true;
 }
 
@@ -197,7 +225,7 @@ void PollDiscovery(DWORD tick) {
         if (tick - tablet.lastHeard >= kTabletSilenceMs) {
             char host[16];
             FormatHost(host, sizeof host, HostOrderAddress(tablet.out.address));
-            LogLine("network: ForeFlight at %s forgotten: no announcement for %u s", host,
+            LogLine("network: %s at %s forgotten: no announcement for %u s", tablet.app, host,
                     static_cast<unsigned>(kTabletSilenceMs / 1000));
             LogDestinationSummary(tablet.out);
             CloseDestination(&tablet.out);

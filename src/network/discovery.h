@@ -1,5 +1,6 @@
-// ForeFlight found without an address (gdl90:auto): the app announces itself on the network, and each
-// tablet that does gets the GDL 90 feed unicast at the port it names, until it falls silent.
+// Tablets found without an address (gdl90:auto): ForeFlight, and any app that does the same, announces
+// itself on the network, and each tablet that does gets the GDL 90 feed unicast at the port it names, until
+// it falls silent.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,7 @@ constexpr int32_t kAnnouncementsPerStep = 16;   // per listener: a flood costs t
 // Start-up, host's thread: the listener of a gdl90:auto entry (index in networkEntries), bound to every
 // interface at the entry's port. False (logged) when it cannot listen.
 bool OpenDiscovery(const NetworkEntry& entry, int32_t index);
-// Every listener and tablet closed, every count at zero, without touching any socket.
+// Every listener and tablet closed, every count at zero, as at load, without touching any socket.
 void ResetDiscovery(void);
 // Shut-down, host's thread, after the output thread has ended.
 void CloseDiscovery(void);

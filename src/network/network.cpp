@@ -16,20 +16,21 @@ namespace {
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 constexpr int32_t kReadChunk = 512;
 
+// The initial values of both are those of a closed entry and a free slot, from load on.
 struct NetworkOutput {
-    Destination out;  // udp, xgps, gdl90: the destination; tcp: the listening socket and its label
-    uint32_t clients; // tcp: accepted, refused and closed
-    uint32_t refused;
-    uint32_t closed;
+    Destination out;      // udp, xgps, gdl90: the destination; tcp: the listening socket and its label
+    uint32_t clients = 0; // tcp: accepted, refused and closed
+    uint32_t refused = 0;
+    uint32_t closed = 0;
 };
 
 struct TcpClient {
-    SOCKET socket; // INVALID_SOCKET: a free slot
-    char peer[24]; // "127.0.0.1:50123" for the log
-    int32_t full;  // the last send found the client's buffer full
-    DWORD fullSince;
-    DWORD inputSince;   // its input is counted in windows of kClientInputWindowMs from the first byte
-    int32_t inputBytes; // bytes the client has sent within the current window
+    SOCKET socket = INVALID_SOCKET; // INVALID_SOCKET: a free slot
+    char peer[24] = {};             // "127.0.0.1:50123" for the log
+    int32_t full = 0;               // the last send found the client's buffer full
+    DWORD fullSince = 0;
+    DWORD inputSince = 0;   // its input is counted in windows of kClientInputWindowMs from the first byte
+    int32_t inputBytes = 0; // bytes the client has sent within the current window
 };
 
 // Written at start-up and shut-down on the host's thread, used by the output thread in between.
@@ -197,9 +198,9 @@ void ServeClients(NetworkOutput* output, TcpClient* slots, const char* text, int
 
 void ResetNetworkOutputs(void) {
     for (int32_t i = 0; i < kMaxNetworkEntries; ++i) {
-        outputs[i] = NetworkOutput{{INVALID_SOCKET, {}, "", "", nullptr, {0, 0, 0}, 0, 0, 0, 0, 0}, 0, 0, 0};
+        outputs[i] = NetworkOutput{};
         for (TcpClient& client : clients[i]) {
-            client.socket = INVALID_SOCKET;
+            client = TcpClient{};
         }
     }
     ResetDiscovery();
@@ -225,7 +226,8 @@ int32_t OpenNetworkOutputs(void) {
         } else if (entry.kind == kNetworkTcp) {
             opened = OpenServer(entry, &outputs[i]);
         } else {
-            opened = OpenDestination(&outputs[i].out, NetworkKindName(entry.kind), entry.address, entry.port);
+            opened = OpenDestination(&outputs[i].out, NetworkKindName(entry.kind), entry.address, entry.port,
+                                     kMayBroadcast);
         }
         ready += opened ? 1 : 0;
     }

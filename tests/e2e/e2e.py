@@ -27,7 +27,8 @@ ALL_RECORDS = "RMC,GLL,GGA,GSA,VTG,RMA,GSV,PGRMZ,GTEXT,AV400,RPY,HDT,HDM,HDG,LK8
 SERIAL_PORT, NETWORK_SERIAL_PORT = 41, 43
 PORTS = {name: run.free_port(socket.SOCK_DGRAM if name != "tcp" else socket.SOCK_STREAM)
          for name in ("udp", "tcp", "efb", "gdl90", "gpsd", "closed", "announce", "tablet", "gen1-efb", "gen1-gdl90")}
-ANNOUNCEMENTS = 4  # ForeFlight's, every 3 s from 2 s after the hook
+# An app other than ForeFlight announces itself in ForeFlight's form, every 3 s from 2 s after the hook.
+ANNOUNCEMENTS, TABLET_APP = 4, "Enroute Flight Navigation"
 
 
 def feeds(prefix):
@@ -78,7 +79,7 @@ GENERATION_OF_TITLE = {"98": 0, "2002": 1, "2004": 2}  # of the host options' --
 
 def run_network_readers(plan, folder, log, host, result, wall):
     """The readers of the network scenario, while the host runs: gpsd, three TCP clients and one that never
-    reads, and ForeFlight announcing itself for a while. Records what each received."""
+    reads, and a tablet app announcing itself for a while. Records what each received."""
     run.wait_for_record(log, "init", 120)  # gpsd connects to the module's TCP server, so once it listens
     gpsd = run.start_gpsd(PORTS["gpsd"], ["udp://127.0.0.1:%d" % PORTS["udp"], "tcp://127.0.0.1:%d" % PORTS["tcp"]],
                           os.path.join(folder, "gpsd.err"))
@@ -89,7 +90,7 @@ def run_network_readers(plan, folder, log, host, result, wall):
     stalled = run.TcpReader(PORTS["tcp"], reads=False)
     run.wait_for_record(log, "hook", 60)
     time.sleep(2)
-    with netfeed.Announcer(PORTS["announce"], PORTS["tablet"], ANNOUNCEMENTS, every=3.0) as announcer:
+    with netfeed.Announcer(PORTS["announce"], PORTS["tablet"], ANNOUNCEMENTS, 3.0, app=TABLET_APP) as announcer:
         host.wait(plan["run"] + 120)
     exited = time.monotonic()
     for client in clients:
@@ -331,7 +332,7 @@ def check_lifecycle(out, arguments):
 
 def check_network(out, arguments):
     """gpsd's fixes and headings over UDP and TCP; the EFB text and GDL 90 decoded from the public formats
-    against the aircraft; ForeFlight found by its announcement and forgotten; a closed port; several TCP
+    against the aircraft; a tablet app found by its announcement and forgotten; a closed port; several TCP
     clients."""
     checks = Checks("network")
     scenario = Scenario(out, "network")
@@ -352,8 +353,8 @@ def check_network(out, arguments):
         checks.expect(len(found) >= 20, "gpsd decoded %d fixes from %s" % (len(found), kind))
         check_fixes(checks, "gpsd " + kind, found, samples)
 
-    # ForeFlight found by its announcement: its port got the GDL 90 feed, datagram for datagram as the
-    # gdl90 entry meanwhile, until about 15 s after the last announcement.
+    # The app found by its announcement: its port got the GDL 90 feed, datagram for datagram as the gdl90
+    # entry meanwhile, until about 15 s after the last announcement.
     tablet, announced = scenario.datagrams("tablet"), scenario.result.get("announced", [0])
     fixed = " %s " % " ".join(data.hex() for _, data in scenario.datagrams("gdl90"))
     checks.expect(len(announced) == ANNOUNCEMENTS and len(tablet) >= 60 and tablet[0][0] > announced[0] and

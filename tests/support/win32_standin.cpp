@@ -44,10 +44,26 @@ struct SocketState {
     uint16_t boundPort;
     char connectedTo[24];
     bool refusalPending;
+    bool broadcast; // SO_BROADCAST set
 };
 SocketState socketStates[kFirstClient - kFirstSocket];
 thread_local int lastSocketError = 0;
 constexpr int kHostUnreachable = 10065;
+
+// Sockets and handles given out and not yet closed (0: a free place), without allocating.
+uintptr_t givenOut[128];
+
+// Gives out a value (from 0) or takes it back (to 0). Closing what was never given out, or closing it twice,
+// is the module's fault: it ends the run, whatever the test.
+uintptr_t Exchange(uintptr_t from, uintptr_t to, const char* call) {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    uintptr_t* place = std::find(std::begin(givenOut), std::end(givenOut), from);
+    if (place == std::end(givenOut) || from == to) {
+        std::fprintf(stderr, "stand-in fault: %s of what was never given out, or closed already\n", call);
+        std::abort();
+    }
+    return *place = to;
+}
 
 // "127.0.0.1:10110" into text (24 bytes), without allocating: sockets are made while the module runs too.
 void AddressText(const sockaddr* address, char* text) {
@@ -133,11 +149,16 @@ Script& S() {
     return script;
 }
 
+HANDLE Opened(HANDLE handle) {
+    return reinterpret_cast<HANDLE>(Exchange(0, reinterpret_cast<uintptr_t>(handle), "open"));
+}
+
 void Reset() {
     script.~Script();
     new (&script) Script();
     nextSocket = kFirstSocket;
     std::memset(socketStates, 0, sizeof socketStates);
+    std::memset(givenOut, 0, sizeof givenOut);
     {
         std::lock_guard<std::recursive_mutex> guard(lock);
         callLog.clear();
@@ -216,13 +237,13 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
         }
         S().logPath = name;
         S().logText.clear();
-        return standin::kFileHandle;
+        return standin::Opened(standin::kFileHandle);
     }
     if (S().failCreateFile || std::strlen(name) <= 4) {
         SetLastError(S().createFileError);
         return INVALID_HANDLE_VALUE;
     }
-    return standin::kDeviceHandle;
+    return standin::Opened(standin::kDeviceHandle);
 }
 
 BOOL WINAPI SetupComm(HANDLE, DWORD inQueue, DWORD outQueue) {
@@ -372,7 +393,8 @@ void WINAPI SetLastError(DWORD error) {
 
 BOOL WINAPI CloseHandle(HANDLE object) {
     Log("CloseHandle(%s)", standin::HandleName(object));
-    return object != nullptr ? TRUE : FALSE;
+    standin::Exchange(reinterpret_cast<uintptr_t>(object), 0, "CloseHandle");
+    return TRUE;
 }
 
 // kernel32: other
@@ -414,7 +436,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
     }
     S().threadsCreated++;
     S().lastThreadStart = start;
-    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7100 + S().threadsCreated));
+    return standin::Opened(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7100 + S().threadsCreated)));
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
@@ -518,11 +540,12 @@ SOCKET WINAPI socket(int family, int type, int protocol) {
     Log("socket(%d,%d,%d)", family, type, protocol);
     S().openSockets++;
     standin::StateOf(standin::nextSocket) = standin::SocketState{};
-    return standin::nextSocket++;
+    return standin::Exchange(0, standin::nextSocket++, "socket");
 }
 
 int WINAPI closesocket(SOCKET s) {
     Log("closesocket(0x%X)", static_cast<unsigned>(s));
+    standin::Exchange(s, 0, "closesocket");
     if (standin::Client* client = standin::ClientOf(s)) {
         client->closed = true;
         client->closedAt = S().tickCount;
@@ -536,8 +559,9 @@ int WINAPI ioctlsocket(SOCKET, long command, u_long* argument) {
     return 0;
 }
 
-int WINAPI setsockopt(SOCKET, int level, int name, const char*, int) {
+int WINAPI setsockopt(SOCKET s, int level, int name, const char*, int) {
     Log("setsockopt(%d,0x%X)", level, static_cast<unsigned>(name));
+    standin::StateOf(s).broadcast |= name == SO_BROADCAST;
     return 0;
 }
 
@@ -575,7 +599,7 @@ SOCKET WINAPI accept(SOCKET, struct sockaddr* address, int* length) {
         std::snprintf(peer, sizeof peer, "127.0.0.1:%u", client.port);
         standin::PutAddress(peer, address, length);
         S().openSockets++;
-        return standin::kFirstClient + i;
+        return standin::Exchange(0, standin::kFirstClient + i, "accept");
     }
     standin::SocketFails(WSAEWOULDBLOCK);
     return INVALID_SOCKET;
@@ -583,17 +607,22 @@ SOCKET WINAPI accept(SOCKET, struct sockaddr* address, int* length) {
 
 namespace standin {
 
-// A datagram to the connected destination; a refusal reported first is consumed instead, as Linux does.
+// A datagram to the connected destination; a refusal reported first is consumed instead, as Linux does. As
+// Windows and Linux do, a socket without SO_BROADCAST may not send to a broadcast address.
 int SendDatagram(SOCKET s, const char* data, int length) {
     if (!S().record) {
         return length;
     }
     SocketState& state = StateOf(s);
-    if (state.refusalPending) {
+    if (state.refusalPending && S().refusalError == WSAECONNREFUSED) {
         state.refusalPending = false;
         return SocketFails(WSAECONNREFUSED);
     }
     const std::string to = state.connectedTo;
+    const auto isBroadcast = [&to](const std::string& b) { return to.compare(0, b.size(), b) == 0; };
+    if (!state.broadcast && std::any_of(S().broadcasts.begin(), S().broadcasts.end(), isBroadcast)) {
+        return SocketFails(10013); // WSAEACCES
+    }
     const std::vector<std::string>& unreachable = S().unreachable;
     if (std::find(unreachable.begin(), unreachable.end(), to) != unreachable.end()) {
         return SocketFails(kHostUnreachable);
@@ -634,7 +663,7 @@ int WINAPI recv(SOCKET s, char* data, int length, int) {
         standin::SocketState& state = standin::StateOf(s);
         const bool refused = state.refusalPending;
         state.refusalPending = false;
-        return standin::SocketFails(refused ? WSAECONNREFUSED : WSAEWOULDBLOCK);
+        return standin::SocketFails(refused ? S().refusalError : WSAEWOULDBLOCK);
     }
     if (client->hangsUp) {
         return 0;

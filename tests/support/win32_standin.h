@@ -91,9 +91,14 @@ struct Script {
     std::vector<uint16_t> busyPorts;      // bind fails with WSAEADDRINUSE on these
     std::vector<Client> clients;          // accept hands out those not yet accepted, in order
     std::vector<std::string> unreachable; // a send to these ("127.0.0.1:9") fails
-    // Nothing listens at these: a datagram sent there makes the socket's next recv or send fail with
-    // WSAECONNREFUSED, as Linux reports the answer (the datagram is still counted as sent).
+    // Nothing listens at these: a datagram sent there makes the socket report the answer with refusalError,
+    // as Linux does (WSAECONNREFUSED: its next recv or send fails) or as Windows does (WSAECONNRESET: its
+    // next recv fails); the datagram is still counted as sent.
     std::vector<std::string> refusing;
+    int refusalError = WSAECONNREFUSED;
+    // Broadcast addresses, each with the colon before a port: a socket without SO_BROADCAST cannot send there
+    // (WSAEACCES).
+    std::vector<std::string> broadcasts = {"255.255.255.255:"};
     std::vector<Incoming> incoming;  // what recvfrom hands out
     std::vector<Datagram> datagrams; // every datagram sent
     int openSockets = 0;             // made or accepted and not yet closed
@@ -113,6 +118,10 @@ struct Script {
 };
 
 Script& S();
+
+// Marks a handle as given out, as if the module had opened it, so that the module may close it; returns it.
+// Closing a socket or handle that was never given out, or closing it twice, ends the run as a fault.
+HANDLE Opened(HANDLE handle);
 
 // Clears the call log and the INI files, restores every script default and the module's process-wide state
 // to its load values (as if the library had just been loaded), and sets the module's floating-point state

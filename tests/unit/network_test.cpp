@@ -207,46 +207,43 @@ TEST(Announcement, Verdicts) {
     const struct {
         std::string input;
         AnnouncementVerdict verdict;
-        uint16_t port; // when ForeFlight
+        uint16_t port; // with a GDL 90 port
     } cases[] = {
-        {R"({"App":"ForeFlight","GDL90":{"port":4000}})", kAnnouncementForeFlight, 4000},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000}})", kAnnouncementGdl90, 4000},
         {R"({"Version":"14.2","App":"ForeFlight","Build":20231001,"Beta":false,"Pro":true,"Sync":null,)"
          R"("Ratio":-0.25E-2,"Scale":1e+3,"Small":2.5e-3,"Devices":[{"Name":"iPad","Slots":[[],[{}]]},[]],)"
          R"("Note":"{\"a\":[1,}] \\\" \\\\ \/ \b\f\n\r\t \u00E9\uD83D\ude00 ]}",)"
          R"("Empty":"","Utf8":"Zürich","GDL90":{"port":4000}})",
-         kAnnouncementForeFlight, 4000},
+         kAnnouncementGdl90, 4000},
         {" \t\r\n{ \"App\" :\t\"ForeFlight\" ,\n\"GDL90\"\r\n:{\n\t\"port\" : 4000 } }\r\n",
-         kAnnouncementForeFlight, 4000},
-        {R"({"App":"ForeFlight","GDL90":{"port":65535}})", kAnnouncementForeFlight, 65535},
+         kAnnouncementGdl90, 4000},
+        {R"({"App":"ForeFlight","GDL90":{"port":65535}})", kAnnouncementGdl90, 65535},
         {R"({"App":"ForeFlight","GDL90":{"port":0}})", kAnnouncementNoPort, 0},
         {R"({"App":"ForeFlight","GDL90":{"port":65536}})", kAnnouncementNoPort, 0},
         {R"({"App":"ForeFlight","GDL90":{"port":4000.0}})", kAnnouncementNoPort, 0},
         {R"({"App":"ForeFlight","GDL90":{"port":04000}})", kAnnouncementMalformed, 0},
         {R"({"App":"ForeFlight","GDL90":[{"port":4000}]})", kAnnouncementNoPort, 0},
-        {R"({"App":"foreflight","GDL90":{"port":4000}})", kAnnouncementOtherApp, 0},
         {"", kAnnouncementMalformed, 0},
         {R"({"App":"ForeFlight","GDL90":{"port":4000})", kAnnouncementMalformed, 0},
         {R"({"App":"ForeFlight","GDL90":{"port":4000}}x)", kAnnouncementMalformed, 0},
         {R"([{"App":"ForeFlight","GDL90":{"port":4000}}])", kAnnouncementMalformed, 0},
         {R"({"App":"ForeFlight","GDL90":{"port":4000},})", kAnnouncementMalformed, 0},
         {"{\"App\":\"ForeFlight\",\"x\":\"a\tb\",\"GDL90\":{\"port\":4000}}", kAnnouncementMalformed, 0},
-        {"{\"App\":\"ForeFlight\",\"x\":\"\x7F\xFF\",\"GDL90\":{\"port\":4000}}", kAnnouncementForeFlight,
-         4000},
-        {Nested(15), kAnnouncementForeFlight, 4000},
+        {"{\"App\":\"ForeFlight\",\"x\":\"\x7F\xFF\",\"GDL90\":{\"port\":4000}}", kAnnouncementGdl90, 4000},
+        {Nested(15), kAnnouncementGdl90, 4000},
         {Nested(16), kAnnouncementMalformed, 0},
         {Nested(100000), kAnnouncementMalformed, 0},
         {"{\"App\":\"Fore\0Flight\",\"GDL90\":{\"port\":4000}}"s, kAnnouncementMalformed, 0},
-        {R"({"App":"ForeFlight","GDL90":{"port":4000},"GDL90":{"port":4001}})", kAnnouncementForeFlight,
-         4001},
-        {R"({"App":"Other","GDL90":{"port":4000},"App":"ForeFlight"})", kAnnouncementForeFlight, 4000},
+        {R"({"App":"ForeFlight","GDL90":{"port":4000},"GDL90":{"port":4001}})", kAnnouncementGdl90, 4001},
     };
     for (const auto& c : cases) {
         const std::vector<char> bytes(c.input.begin(), c.input.end());
-        uint16_t port = kUntouched;
+        Announcement found = {kUntouched, nullptr, 0};
         const AnnouncementVerdict verdict =
-            ParseAnnouncement(bytes.data(), static_cast<int32_t>(bytes.size()), &port);
+            ParseAnnouncement(bytes.data(), static_cast<int32_t>(bytes.size()), &found);
         EXPECT_EQ(verdict, c.verdict) << c.input.substr(0, 120);
-        EXPECT_EQ(port, c.verdict == kAnnouncementForeFlight ? c.port : kUntouched) << c.input.substr(0, 120);
+        EXPECT_EQ(found.port, c.verdict == kAnnouncementGdl90 ? c.port : kUntouched)
+            << c.input.substr(0, 120);
     }
 }
 
@@ -311,6 +308,12 @@ TEST(NetworkSettings, EntriesNameAttitudeRateAndPressureAltitude) {
     EXPECT_EQ(standin::CountCalls("GetPrivateProfileStringA(Waypost,AttitudeRate)"), 0);
 }
 
+// How often the module's log holds `text` from offset `from`.
+int Occurrences(const std::string& text, size_t from = 0) {
+    const size_t at = standin::S().logText.find(text, from);
+    return at == std::string::npos ? 0 : 1 + Occurrences(text, at + 1);
+}
+
 // What one run sent to a destination: the datagrams, with the tick each went at.
 std::vector<standin::Datagram> DatagramsTo(const std::string& to, const std::string& prefix = "") {
     std::vector<standin::Datagram> found;
@@ -331,10 +334,10 @@ std::vector<DWORD> Ticks(const std::string& to, const std::string& prefix) {
     return ticks;
 }
 
-// The mid-step ticks of every `every`-th step of a run of `steps` steps from step 0.
-std::vector<DWORD> EveryNthStep(int every, int steps) {
+// The mid-step ticks of every `every`-th step of a run of `steps` steps from step `from`.
+std::vector<DWORD> EveryNthStep(int every, int steps, int from = 0) {
     std::vector<DWORD> ticks;
-    for (int step = 0; every > 0 && step < steps; step += every) {
+    for (int step = from; every > 0 && step < steps; step += every) {
         ticks.push_back(static_cast<DWORD>(step * 100 + 50));
     }
     return ticks;
@@ -537,13 +540,10 @@ TEST(NetworkOutputs, TcpClients) {
     EXPECT_EQ(seen[4].closedAt, 250u);
     EXPECT_EQ(seen[6].closedAt, 6050u);
     EXPECT_EQ(seen[7].closedAt, 250u);
-    const std::string& log = standin::S().logText;
-    for (const char* line : {"client 127.0.0.1:50001 closed: not reading for 5 s",
-                             "client 127.0.0.1:50004 closed: sent more than 4 KiB within 5 s",
-                             "client 127.0.0.1:50007 closed: closed by the client",
-                             "client 127.0.0.1:50008 refused: 8 clients already"}) {
-        EXPECT_NE(log.find(line), std::string::npos) << line;
-    }
+    modulerun::ExpectLogInOrder({"client 127.0.0.1:50008 refused: 8 clients already",
+                                 "client 127.0.0.1:50004 closed: sent more than 4 KiB within 5 s",
+                                 "client 127.0.0.1:50007 closed: closed by the client",
+                                 "client 127.0.0.1:50001 closed: not reading for 5 s"});
     // The flood: at most 16 accepts a step, the first of them with the first of the flood.
     EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
                             [&seen](const standin::Client& c) { return c.acceptedAt == seen[9].acceptedAt; }),
@@ -585,104 +585,122 @@ TEST(NetworkOutputs, RunAloneOrNotAtAll) {
     }
 }
 
-// Where nothing listens the system says so for the datagrams already sent: the log tells it once, with a
-// hint, and again once datagrams are taken; the summary counts the reports. Other failures cost that
-// entry only.
+// Where nothing listens the system says so for the datagrams already sent, in the form of Windows or of
+// Linux and Wine: the log tells it once, with a hint, and again once datagrams are taken; the summary counts
+// the reports. Other failures cost that entry only.
 TEST(NetworkOutputs, NothingListens) {
-    modulerun::RunSetup setup;
-    setup.keys = {{"Network", "udp:127.0.0.9:9,gdl90:127.0.0.3,udp:127.0.0.5:10110"}, {"Log", "Yes"}};
-    setup.script = [] {
-        standin::S().refusing = {"127.0.0.9:9", "127.0.0.3:4000"};
-        standin::S().unreachable = {"127.0.0.5:10110"};
-    };
-    const modulerun::Outcome out = modulerun::Simulate(setup, 4000, [](DWORD tick) {
-        if (tick == 2000) {
-            standin::S().refusing = {"127.0.0.3:4000"}; // the app comes to the front
-        }
-    });
-    const std::vector<standin::Datagram> sent = DatagramsTo("127.0.0.9:9");
-    const auto refused =
-        std::count_if(sent.begin(), sent.end(), [](const standin::Datagram& d) { return d.at < 2000; });
-    EXPECT_EQ(sent.size(), out.texts.size()) << "each report is read before a send";
-    modulerun::ExpectLogInOrder(
-        {"network udp 127.0.0.9:9: first text sent",
-         "network udp 127.0.0.5:10110: send failed: System text 10065 (error 10065); later failures are only "
-         "counted",
-         "network udp: nothing listens at 127.0.0.9:9: is the app open and in front?",
-         "    2.350 network udp: 127.0.0.9:9 takes datagrams again", // at the second poll without a report
-         "summary: network udp 127.0.0.9:9: " + std::to_string(out.texts.size()) + " datagrams, ",
-         " 0 failed, " + std::to_string(refused) + " refused",
-         "summary: network udp 127.0.0.5:10110: 0 datagrams, 0 bytes, " + std::to_string(out.texts.size()) +
-             " failed, 0 refused"});
-    const std::string& log = standin::S().logText;
-    EXPECT_EQ(log.find("nothing listens at 127.0.0.9:9", log.find("nothing listens at 127.0.0.9:9") + 1),
-              std::string::npos)
-        << "told once";
-    EXPECT_NE(log.find("network gdl90: nothing listens at 127.0.0.3:4000"), std::string::npos);
-    EXPECT_EQ(log.find("127.0.0.3:4000 takes datagrams again"), std::string::npos);
+    for (const int refusal : {WSAECONNREFUSED, WSAECONNRESET}) {
+        SCOPED_TRACE(refusal == WSAECONNRESET ? "as Windows reports it" : "as Linux reports it");
+        modulerun::RunSetup setup;
+        setup.keys = {{"Network", "udp:127.0.0.9:9,gdl90:127.0.0.3,udp:127.0.0.5:10110"}, {"Log", "Yes"}};
+        setup.script = [refusal] {
+            standin::S().refusalError = refusal;
+            standin::S().refusing = {"127.0.0.9:9", "127.0.0.3:4000"};
+            standin::S().unreachable = {"127.0.0.5:10110"};
+        };
+        const modulerun::Outcome out = modulerun::Simulate(setup, 4000, [](DWORD tick) {
+            if (tick == 2000) {
+                standin::S().refusing = {"127.0.0.3:4000"}; // the app comes to the front
+            }
+        });
+        const std::vector<standin::Datagram> sent = DatagramsTo("127.0.0.9:9");
+        const auto refused =
+            std::count_if(sent.begin(), sent.end(), [](const standin::Datagram& d) { return d.at < 2000; });
+        EXPECT_EQ(sent.size(), out.texts.size()) << "each report is read before a send";
+        modulerun::ExpectLogInOrder(
+            {"network udp 127.0.0.9:9: first text sent",
+             "network udp 127.0.0.5:10110: send failed: System text 10065 (error 10065); later failures",
+             "network udp: nothing listens at 127.0.0.9:9: is the app open and in front?",
+             // At the second poll without a report.
+             "    2.350 network udp: 127.0.0.9:9 takes datagrams again",
+             "summary: network udp 127.0.0.9:9: " + std::to_string(out.texts.size()) + " datagrams, ",
+             " 0 failed, " + std::to_string(refused) + " refused",
+             "summary: network udp 127.0.0.5:10110: 0 datagrams, 0 bytes, " +
+                 std::to_string(out.texts.size()) + " failed, 0 refused"});
+        EXPECT_EQ(Occurrences("nothing listens at 127.0.0.9:9"), 1) << "told once";
+        EXPECT_EQ(Occurrences("network gdl90: nothing listens at 127.0.0.3:4000"), 1);
+        EXPECT_EQ(Occurrences("127.0.0.3:4000 takes datagrams again"), 0);
+    }
 }
 
 // gdl90:auto: each tablet that announces itself from a nearby address gets the GDL 90 feed at the port it
-// names, up to eight, follows a change of port, and is forgotten 15 s after its last announcement; what is
-// too long, from afar or not ForeFlight's is ignored and counted, once in the log.
+// names, whichever app it names (logged bounded and printable), up to eight; it follows a change of port,
+// is left as it is while it names the same one, and is forgotten 15 s after its last announcement. A found
+// tablet is one device: at a broadcast address the system refuses it, while a typed-in entry broadcasts.
+// What is too long, from no device's or a distant address, or not an announcement is ignored and counted,
+// once in the log.
 TEST(Discovery, TabletsFoundMovedAndForgotten) {
     const std::string good = R"({"App":"ForeFlight","GDL90":{"port":4000}})",
-                      moved = R"({"App":"ForeFlight","GDL90":{"port":4001}})";
+                      moved = R"({"App":"ForeFlight 15","GDL90":{"port":4001}})",
+                      other = R"({"App":"Enroute Flight Navigation","GDL90":{"port":4000}})";
     std::vector<standin::Incoming> incoming = {
         {5000, "8.8.8.8:63093", good},
-        {5000, "10.0.0.1:1", R"({"App":"Garmin Pilot","GDL90":{"port":4000}})"},
+        {5000, "255.255.255.255:1", good},
+        {5000, "0.0.0.0:1", good},
         {5000, "10.0.0.1:1", "{\"App\":\"ForeFlight\""},
         {5000, "10.0.0.1:1", R"({"App":"ForeFlight","GDL90":{"port":0}})"},
         {5000, "10.0.0.1:1",
          good + std::string(kAnnouncementMaxBytes + 1 - good.size(), ' ')}, // cut, as Linux
         {5000, "10.0.0.1:1", std::string(kAnnouncementMaxBytes + 2, ' ')},  // refused, as Windows does
         {5000, "192.168.1.23:63093", good},
-        {6000, "192.168.1.23:63093", moved}, // another listener's port: never read
-        {5000, "172.32.0.1:1", good, 3000},  // just outside the private 172.16/12
-        {5000, "192.168.9.9:1", good, 3000}, // a ninth tablet
+        {6000, "192.168.1.23:63093", moved},   // another listener's port: never read
+        {5000, "172.32.0.1:1", good, 3000},    // just outside the private 172.16/12
+        {5000, "192.168.9.9:1", other, 3000},  // a ninth tablet
+        {5000, "192.168.1.255:1", good, 2000}, // its network's broadcast address
+        // The largest announcement taken, and other apps (their names as the log gives them below).
+        {5000, "172.16.0.1:1", good + std::string(kAnnouncementMaxBytes - good.size(), ' '), 2000},
+        {5000, "172.31.255.254:1", other, 2000},
+        {5000, "169.254.1.1:1", R"({"App":"Other","App":7,"GDL90":{"port":4000}})", 2000}, // the last counts
+        {5000, "10.1.1.1:1", "{\"App\":\"A\x7F\xC3\xA9\\u0007\",\"GDL90\":{\"port\":4000}}", 2000},
+        {5000, "127.0.0.5:1", R"({"App":")" + std::string(500, 'A') + R"(","GDL90":{"port":4000}})", 2000},
+        {5000, "192.168.2.2:1", good, 2000},
     };
     for (DWORD at = 1000; at <= 10000; at += at == 1000 ? 4000 : 5000) {
         incoming.push_back({5000, "192.168.1.23:63093", moved, at});
     }
-    const char* const nearby[] = {"172.16.0.1", "172.31.255.254", "169.254.1.1", "10.1.1.1",
-                                  "127.0.0.5",  "192.168.0.1",    "192.168.2.2"};
-    for (const char* address : nearby) {
-        incoming.push_back({5000, std::string(address) + ":1", good, 2000});
-    }
-    modulerun::RunSetup setup = FeedRun("2000", 2, "gdl90:auto:5000");
-    setup.script = [incoming] { standin::S().incoming = incoming; };
+    modulerun::RunSetup setup = FeedRun("2000", 2, "gdl90:auto:5000,gdl90:192.168.1.255:4002");
+    setup.script = [incoming] {
+        standin::S().incoming = incoming;
+        standin::S().broadcasts.push_back("192.168.1.255:");
+        standin::S().refusing = {"192.168.1.23:4001"};
+        standin::S().refusalError = WSAECONNRESET;
+    };
     modulerun::Simulate(setup, 30000);
     const std::string heartbeat("\x7E\x00", 2);
     EXPECT_EQ(Ticks("192.168.1.23:4000", heartbeat), std::vector<DWORD>({50})) << "found at once, then moved";
-    std::vector<DWORD> heartbeats = EveryNthStep(10, 250);
-    heartbeats.erase(heartbeats.begin());
-    EXPECT_EQ(Ticks("192.168.1.23:4001", heartbeat), heartbeats)
+    EXPECT_EQ(Ticks("192.168.1.23:4001", heartbeat), EveryNthStep(10, 250, 10))
         << "from 1 s to 15 s after the last, at 10 s";
-    heartbeats = EveryNthStep(10, 170);
-    heartbeats.erase(heartbeats.begin(), heartbeats.begin() + 2);
-    for (const char* address : nearby) {
-        EXPECT_EQ(Ticks(std::string(address) + ":4000", heartbeat), heartbeats) << address;
+    EXPECT_EQ(standin::CountCalls("connect(192.168.1.23:4001)"), 1) << "the same port: left as it is";
+    EXPECT_EQ(Occurrences("nothing listens at 192.168.1.23:4001"), 1) << "its refusal kept";
+    EXPECT_EQ(Occurrences("now asks for GDL 90"), 1);
+    for (const char* address :
+         {"172.16.0.1", "172.31.255.254", "169.254.1.1", "10.1.1.1", "127.0.0.5", "192.168.2.2"}) {
+        EXPECT_EQ(Ticks(std::string(address) + ":4000", heartbeat), EveryNthStep(10, 170, 20)) << address;
     }
-    for (const char* ignored : {"8.8.8.8:4000", "172.32.0.1:4000", "192.168.9.9:4000", "10.0.0.1:4000"}) {
+    for (const char* ignored : {"8.8.8.8:4000", "0.0.0.0:4000", "255.255.255.255:4000", "172.32.0.1:4000",
+                                "192.168.9.9:4000", "10.0.0.1:4000", "192.168.1.255:4000"}) {
         EXPECT_TRUE(DatagramsTo(ignored).empty()) << ignored;
     }
+    EXPECT_FALSE(DatagramsTo("192.168.1.255:4002").empty()) << "a typed-in broadcast";
     modulerun::ExpectLogInOrder(
-        {"network gdl90 auto:5000: listening for ForeFlight's announcements",
+        {"network gdl90 auto:5000: listening for the tablets' announcements",
          "network gdl90 auto:5000: an announcement from 8.8.8.8:63093 ignored: not from a private, "
-         "link-local or "
-         "loopback address; later ones are only counted",
-         "an announcement from 10.0.0.1:1 ignored: not from ForeFlight",
+         "link-local or loopback address; later ones are only counted",
+         "network gdl90 auto:5000: an announcement from 255.255.255.255:1 ignored: not from a device's own "
+         "address",
          "an announcement from 10.0.0.1:1 ignored: not a JSON object",
          "an announcement from 10.0.0.1:1 ignored: no GDL 90 port 1 to 65535 in it",
          "an announcement from 10.0.0.1:1 ignored: longer than 1024 bytes",
          "network: ForeFlight at 192.168.1.23 asks for GDL 90 on port 4000",
-         "network: ForeFlight at 192.168.1.23 now asks for GDL 90 on port 4001",
-         "network: ForeFlight at 192.168.9.9 ignored: 8 tablets get the feed already",
-         "network: ForeFlight at 192.168.1.23 forgotten: no announcement for 15 s",
-         "summary: network gdl90 auto:5000: 19 announcements, 7 ignored; 8 tablets found, 1 turned away"});
-    const std::string& log = standin::S().logText;
-    EXPECT_EQ(log.find("longer than 1024 bytes", log.find("longer than 1024 bytes") + 1), std::string::npos)
-        << "each reason once";
+         "network: ForeFlight 15 at 192.168.1.23 now asks for GDL 90 on port 4001",
+         "network: Enroute Flight Navigation at 172.31.255.254 asks for GDL 90 on port 4000",
+         "network: an unnamed app at 169.254.1.1 asks", "network: A???\\u0007 at 10.1.1.1 asks",
+         "network: " + std::string(32, 'A') + " at 127.0.0.5 asks",
+         "network gdl90 192.168.1.255:4000: send failed: System text 10013 (error 10013)",
+         "network: Enroute Flight Navigation at 192.168.9.9 ignored: 8 tablets get the feed already",
+         "network: ForeFlight 15 at 192.168.1.23 forgotten: no announcement for 15 s",
+         "summary: network gdl90 auto:5000: 20 announcements, 8 ignored; 8 tablets found, 1 turned away"});
+    EXPECT_EQ(Occurrences("longer than 1024 bytes"), 1) << "each reason once";
 }
 
 } // namespace

@@ -52,7 +52,7 @@ std::string SampleAndWriteOneCycle(uint16_t hostControl) {
     for (int role = 0; role < kRequestCount; role++) {
         fakehost::SetValue(requestTable[role].id, kValues[role]);
     }
-    portHandle = standin::kDeviceHandle;
+    portHandle = standin::Opened(standin::kDeviceHandle);
     threadRunning = 1; // the output thread is run below, on this thread
     sampleRequested = 1;
 

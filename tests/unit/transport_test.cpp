@@ -80,7 +80,7 @@ constexpr int32_t kTextLength = sizeof kText - 1;
 void PrepareWrite() {
     standin::Reset();
     std::memcpy(OutputBuffer, kText, kTextLength);
-    portHandle = standin::kDeviceHandle;
+    portHandle = standin::Opened(standin::kDeviceHandle);
     dataReady = 1;
 }
 
