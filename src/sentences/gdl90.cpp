@@ -112,15 +112,10 @@ uint32_t AhrsAngle(double degrees) {
                : kAngleUnknown;
 }
 
-// The snapshot's altitude carries the line's rounding offset: taken off, it is rounded once, by the field.
-double AltitudeMetres(const NavSnapshot& s) {
-    return s.altitudeMetres - kTenthRounding;
-}
-
 // The host's altitude above sea level sent as pressure altitude: the two agree under the standard atmosphere,
 // the simulators' default weather. Unknown when the host gave none or the settings say so.
 uint32_t PressureAltitude(const NavSnapshot& s) {
-    const double feet = AltitudeMetres(s) / kMetresPerFoot;
+    const double feet = s.altitudeMsl / kMetresPerFoot;
     return pressureAltitude && std::isfinite(feet)
                ? static_cast<uint32_t>(
                      Limit(RoundToInt32((feet - kPressureAltitudeFloorFeet) / kFeetPerPressureUnit), 0,
@@ -224,7 +219,7 @@ int32_t AppendGdl90Ownship(char* out, const NavSnapshot& s) {
 // without one, or without a position, it is left out (length 0).
 int32_t AppendGdl90GeometricAltitude(char* out, const NavSnapshot& s) {
     const double feet =
-        (AltitudeMetres(s) + GeoidUndulation(s.latitudeDegrees, s.longitudeDegrees)) / kMetresPerFoot;
+        (s.altitudeMsl + GeoidUndulation(s.latitudeDegrees, s.longitudeDegrees)) / kMetresPerFoot;
     if (!std::isfinite(feet)) {
         return 0;
     }

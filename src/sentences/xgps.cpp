@@ -31,12 +31,12 @@ int32_t Kept(int written) {
 // XGPSWaypost,-122.308800,47.450200,1066.8,90.00,61.7: longitude before latitude, altitude in metres above
 // mean sea level, true track, ground speed in metres per second
 int32_t AppendXgps(char* out, const NavSnapshot& s) {
-    if (!AllFinite({s.longitudeDegrees, s.latitudeDegrees, s.altitudeMetres, s.trackTrue, s.groundSpeedMs})) {
+    if (!AllFinite({s.longitudeDegrees, s.latitudeDegrees, s.altitudeMsl, s.trackTrue, s.groundSpeedMs})) {
         return 0;
     }
     const Decimal lon = ToDecimal(s.longitudeDegrees, 6);
     const Decimal lat = ToDecimal(s.latitudeDegrees, 6);
-    const Decimal altitude = ToDecimal(s.altitudeMetres - kTenthRounding, 1);
+    const Decimal altitude = ToDecimal(s.altitudeMsl, 1);
     const Decimal track = ToDecimal(s.trackTrue, 2);
     const Decimal speed = ToDecimal(s.groundSpeedMs, 1);
     return Kept(std::snprintf(out, kNetworkRecordSize, "XGPS%s,%s%d.%06d,%s%d.%06d,%s%d.%d,%s%d.%02d,%s%d.%d",

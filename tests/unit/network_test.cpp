@@ -53,7 +53,7 @@ void SetNetworkFix() {
     s.timeSeconds = 56;
     s.latitudeDegrees = 47.4502;
     s.longitudeDegrees = -122.3088;
-    s.altitudeMetres = 1066.8 + kTenthRounding;
+    s.altitudeMsl = 1066.8;
     s.groundSpeedMs = 120 * 1852.0 / 3600;
     s.trackTrue = 90;
     s.verticalSpeedFpm = 512;
@@ -100,7 +100,7 @@ TEST(Gdl90, RecordsFromTheSnapshot) {
     // Values the host gave none of go as their fields' "no data"; the altitude message has none: left out.
     NavSnapshot& s = navSnapshot;
     for (double* field : {&s.verticalSpeedFpm, &s.trackTrue, &s.bankDegrees, &s.pitchDegrees, &s.headingTrue,
-                          &s.airspeedValue, &s.altitudeMetres}) {
+                          &s.airspeedValue, &s.altitudeMsl}) {
         *field = std::nan("");
     }
     EXPECT_EQ(Appended(AppendGdl90Ownship),
@@ -113,7 +113,7 @@ TEST(Gdl90, RecordsFromTheSnapshot) {
     // lies 17.16 m above it.
     SetNetworkFix();
     s.latitudeDegrees = s.longitudeDegrees = 0;
-    s.altitudeMetres = 3650 * 0.3048 - 17.16 + kTenthRounding;
+    s.altitudeMsl = 3650 * 0.3048 - 17.16;
     EXPECT_EQ(Appended(AppendGdl90GeometricAltitude), "7E 0B 02 DA 00 0A AE FC 7E");
 
     // 180 east is the semicircle 0x800000; on the ground at 10 kt, a descent beyond the field's range, a
@@ -154,7 +154,7 @@ TEST(Gdl90, PressureAltitudeField) {
     };
     for (const auto& c : cases) {
         SetNetworkFix();
-        navSnapshot.altitudeMetres = c.metres + kTenthRounding;
+        navSnapshot.altitudeMsl = c.metres;
         pressureAltitude = c.setting;
         char out[kNetworkRecordSize];
         const auto m = Unstuffed({out, static_cast<size_t>(AppendGdl90Ownship(out, navSnapshot))});
@@ -183,7 +183,7 @@ TEST(Xgps, PositionAndAttitudeLines) {
         SetNetworkFix();
         navSnapshot.latitudeDegrees = c.latitude;
         navSnapshot.longitudeDegrees = c.longitude;
-        navSnapshot.altitudeMetres = c.altitudeMetres + kTenthRounding;
+        navSnapshot.altitudeMsl = c.altitudeMetres;
         navSnapshot.groundSpeedMs = 61.7;
         navSnapshot.bankDegrees = c.bank;
         char out[kNetworkRecordSize];
