@@ -6,7 +6,7 @@
 
 #include "platform/win32.h"
 
-constexpr DWORD kHalfStepMs = 50; // a step is two of these sleeps
+constexpr DWORD kHalfStepMs = 50; // a step is two of these sleeps, each until its own deadline
 
 // The thread's own flags, each one 32-bit word, 0 or 1, read and written whole.
 // Set by shut-down (host's thread); cleared by the frame hook before it starts a thread; read by the thread.
