@@ -19,6 +19,8 @@
 std::atomic<int32_t> stopRequested{0};
 std::atomic<int32_t> threadRunning{0};
 uint32_t threadStartFailures = 0;
+uint32_t stepsRun = 0;
+uint32_t stepsMs = 0;
 
 namespace {
 
@@ -80,7 +82,8 @@ DWORD WINAPI OutputThread(LPVOID) {
     uint32_t outstanding = 0; // purposes of the samples asked for and not yet taken
     int32_t stepsSinceSample = kFreshSteps + 1;
     Gdl90Status heartbeat = {0, false};
-    DWORD stepStart = GetTickCount(); // when the current step is due to begin
+    const DWORD firstStepStart = GetTickCount();
+    DWORD stepStart = firstStepStart; // when the current step is due to begin
     while (stopRequested.load() == 0) {
         // More than a step behind (the machine stalled the thread): start afresh from now rather than catch
         // up with steps back to back.
@@ -132,6 +135,8 @@ DWORD WINAPI OutputThread(LPVOID) {
         ++feedStep;
         stepsSinceSample += stepsSinceSample <= kFreshSteps ? 1 : 0;
     }
+    stepsRun = feedStep;
+    stepsMs = static_cast<uint32_t>(GetTickCount() - firstStepStart);
     if (portHandle != INVALID_HANDLE_VALUE) {
         CloseSerialPort(portHandle);
     }

@@ -17,5 +17,9 @@ extern std::atomic<int32_t> threadRunning;
 // Thread creations that failed (each retried at the next frame); written on the host's thread before the
 // thread that reports them is created.
 extern uint32_t threadStartFailures;
+// Written by the output thread as it ends, read by shut-down once threadRunning is 0: the steps it ran and
+// the milliseconds from the first one's start to the end of the last, stalls included.
+extern uint32_t stepsRun;
+extern uint32_t stepsMs;
 
 DWORD WINAPI OutputThread(LPVOID unused);
