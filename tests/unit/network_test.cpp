@@ -320,7 +320,6 @@ const char kFeeds[] = "xgps:127.0.0.2,gdl90:127.0.0.3,udp:127.0.0.4:10110";
 // comes within a tick of its step's mid-step time, over 50 periods and more: the half steps sleep until
 // their deadlines, where plain 50 ms sleeps stretch every step by a quarter.
 TEST(NetworkFeeds, OwnRatesWhateverTheIntervalOrTimer) {
-    constexpr int kSteps = 1050; // 50 periods at Interval 2000
     const struct {
         const char* interval;
         const char* rate;
@@ -333,18 +332,19 @@ TEST(NetworkFeeds, OwnRatesWhateverTheIntervalOrTimer) {
         {"100", "10", 2, 1, true}, {"1000", "5", 2, 2, true}, {"2000", "3", 2, 4, true},
     };
     for (const auto& c : cases) {
+        const int runSteps = c.coarse ? 1050 : 40; // on the coarse timer, 50 periods at Interval 2000
         SCOPED_TRACE(std::string("Interval ") + c.interval + " AttitudeRate " + c.rate + " generation " +
                      std::to_string(c.generation) + (c.coarse ? " coarse timer" : ""));
         const modulerun::Outcome out =
-            modulerun::Simulate(FeedRun(c.interval, c.generation, kFeeds, c.rate, c.coarse), kSteps * 100);
+            modulerun::Simulate(FeedRun(c.interval, c.generation, kFeeds, c.rate, c.coarse), runSteps * 100);
         // The line's own period is Interval / 100 + 1 steps, strictly: its first text (over UDP too) comes at
         // that step.
         const int period = std::atoi(c.interval) / 100 + 1;
-        std::vector<DWORD> line = EveryNthStep(period, kSteps);
+        std::vector<DWORD> line = EveryNthStep(period, runSteps);
         line.erase(line.begin());
         EXPECT_EQ(Ticks("127.0.0.4:10110", ""), line) << "the line keeps its period";
-        const std::vector<DWORD> second = EveryNthStep(10, kSteps),
-                                 attitude = EveryNthStep(c.attitudeSteps, kSteps);
+        const std::vector<DWORD> second = EveryNthStep(10, runSteps),
+                                 attitude = EveryNthStep(c.attitudeSteps, runSteps);
         for (const char* kind : {"\x7E\x00", "\x7E\x0A", "\x7E\x0B", "\x7E\x65\x00"}) {
             EXPECT_EQ(Ticks("127.0.0.3:4000", std::string(kind, kind[1] == 0x65 ? 3 : 2)), second) << kind[1];
         }
@@ -353,7 +353,7 @@ TEST(NetworkFeeds, OwnRatesWhateverTheIntervalOrTimer) {
         EXPECT_EQ(Ticks("127.0.0.2:49002", "XATT"), attitude);
         // One sample serves each step that asks for one, the line's and the feeds' alike.
         std::vector<int> steps;
-        for (int step = 0; step < kSteps; ++step) {
+        for (int step = 0; step < runSteps; ++step) {
             if ((step > 0 && step % period == 0) || step % 10 == 0 ||
                 (c.attitudeSteps != 0 && step % c.attitudeSteps == 0)) {
                 steps.push_back(step);
