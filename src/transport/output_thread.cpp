@@ -1,6 +1,6 @@
-// The output thread: counts steps of two 50 ms sleeps, raises a sample request once per period (and at the
-// network feeds' own rates), composes and writes when the sample is ready, and closes the port when told to
-// stop.
+// The output thread: counts steps of 100 ms kept by the tick count, raises a sample request once per period
+// (and at the network feeds' own rates), composes and writes when the sample is ready, and closes the port
+// when told to stop.
 #include "transport/output_thread.h"
 
 #include "host/linkage.h"
@@ -19,10 +19,13 @@
 std::atomic<int32_t> stopRequested{0};
 std::atomic<int32_t> threadRunning{0};
 uint32_t threadStartFailures = 0;
+uint32_t stepsRun = 0;
+uint32_t stepsMs = 0;
 
 namespace {
 
-constexpr int32_t kStepMs = 2 * static_cast<int32_t>(kHalfStepMs);
+constexpr DWORD kStepTicks = 2 * kHalfStepMs;
+constexpr int32_t kStepMs = static_cast<int32_t>(kStepTicks);
 constexpr int32_t kStepsPerSecond = 1000 / kStepMs;
 constexpr int32_t kFreshSteps = 30; // a position older than 3 s no longer makes the heartbeat valid
 constexpr uint32_t kForLine = 0x8;  // a sample's purpose besides the feeds' kFeedPosition and kFeedAttitude
@@ -40,6 +43,14 @@ uint32_t FeedsDue(uint32_t step, uint32_t attitudeSteps) {
         due |= kFeedAttitude;
     }
     return due;
+}
+
+// A sleep ends on the system timer's tick (15.625 ms by default on Windows), so a fixed 50 ms would
+// stretch every step; sleeping for what is left until the deadline keeps the steps' average on the clock.
+// A deadline already passed costs a yield only. Unsigned ticks: the count's wrap is harmless.
+void SleepUntil(DWORD deadline) {
+    const int32_t left = static_cast<int32_t>(deadline - GetTickCount());
+    Sleep(left > 0 ? static_cast<DWORD>(left) : 0);
 }
 
 } // namespace
@@ -71,7 +82,15 @@ DWORD WINAPI OutputThread(LPVOID) {
     uint32_t outstanding = 0; // purposes of the samples asked for and not yet taken
     int32_t stepsSinceSample = kFreshSteps + 1;
     Gdl90Status heartbeat = {0, false};
+    const DWORD firstStepStart = GetTickCount();
+    DWORD stepStart = firstStepStart; // when the current step is due to begin
     while (stopRequested.load() == 0) {
+        // More than a step behind (the machine stalled the thread): start afresh from now rather than catch
+        // up with steps back to back.
+        const DWORD now = GetTickCount();
+        if (static_cast<int32_t>(now - stepStart) > kStepMs) {
+            stepStart = now;
+        }
         uint32_t due = 0;
         // Strictly greater: a period is periodLimit + 1 steps.
         if (step > periodLimit) {
@@ -85,7 +104,7 @@ DWORD WINAPI OutputThread(LPVOID) {
             outstanding |= due;
             sampleRequested.store(1);
         }
-        Sleep(kHalfStepMs);
+        SleepUntil(stepStart + kHalfStepMs);
         if (network) {
             PollNetwork(GetTickCount());
         }
@@ -110,11 +129,14 @@ DWORD WINAPI OutputThread(LPVOID) {
         if (ready) {
             dataReady.store(0, std::memory_order_release);
         }
-        Sleep(kHalfStepMs);
+        SleepUntil(stepStart + kStepTicks);
+        stepStart += kStepTicks;
         ++step;
         ++feedStep;
         stepsSinceSample += stepsSinceSample <= kFreshSteps ? 1 : 0;
     }
+    stepsRun = feedStep;
+    stepsMs = static_cast<uint32_t>(GetTickCount() - firstStepStart);
     if (portHandle != INVALID_HANDLE_VALUE) {
         CloseSerialPort(portHandle);
     }

@@ -85,14 +85,16 @@ struct Outcome {
 };
 
 // Runs the module deterministically on the test's thread: start-up, frames until the output thread exists,
-// then the thread's routine, whose every 50 ms sleep advances the clock and delivers one host frame (or, with
-// lateFrames, only the second sleep of a step). `atTick` may inject a fault at a simulated time; the run
-// stops after `runMs` of thread time and ends with shut-down. Every sample serves ten times its own number
-// as the altitude in metres, so each text tells which sample it came from.
-// Checked in every run: the thread sleeps only in half steps, keeps its pace and ends; the frame hook
-// never sleeps, waits or writes; every text is written at mid-step and is the selected records, well formed,
-// and (with GGA) from the sample just taken; no datagram is empty. With recording off (the allocation test)
-// the run itself allocates nothing after start-up.
+// then the thread's routine, whose every sleep advances the clock on the scripted timer (standin::Elapse)
+// and delivers one host frame (or, with lateFrames, only the second sleep of a step). `atTick` may inject a
+// fault at a simulated time; the run stops after `runMs` of thread time and ends with shut-down. Every
+// sample serves ten times its own number as the altitude in metres, so each text tells which sample it
+// came from.
+// Checked in every run: the thread sleeps only in half steps (exactly 50 ms under an exact timer unless a
+// stall put it behind), keeps its pace (unless stalled) and ends; the frame hook never sleeps, waits or
+// writes; every text is written at mid-step and is the selected records, well formed, and (with GGA) from
+// the sample just taken; no datagram is empty. With recording off (the allocation test) the run itself
+// allocates nothing after start-up.
 inline Outcome Simulate(const RunSetup& setup, DWORD runMs,
                         const std::function<void(DWORD)>& atTick = nullptr) {
     Start(setup);
@@ -125,17 +127,20 @@ inline Outcome Simulate(const RunSetup& setup, DWORD runMs,
         };
     }
     standin::S().onSleep = [&](DWORD ms) {
-        EXPECT_EQ(ms, 50u) << "the output thread sleeps only in half steps";
+        // Half steps that begin behind their time: on a coarse timer, or after a stall.
+        const bool late = standin::S().timerTickUs != 0 || standin::S().stall.first != 0;
+        EXPECT_TRUE(ms == 50u || (late && ms < 50u)) << "the output thread sleeps only in half steps: " << ms;
+        const bool firstHalf = sleeps++ % 2 == 0;
         if (standin::S().written.size() > written) {
+            EXPECT_FALSE(firstHalf) << "text " << out.texts.size() << " is composed at mid-step";
             out.texts.push_back(standin::S().written.substr(written));
             out.textSamples.push_back(samplesAtMid);
             out.textTicks.push_back(standin::S().tickCount);
             written = standin::S().written.size();
         }
-        const bool firstHalf = sleeps++ % 2 == 0;
         out.steps += firstHalf ? 0 : 1;
         sends = 0;
-        const DWORD now = standin::S().tickCount += ms;
+        const DWORD now = standin::Elapse(ms);
         if (atTick) {
             atTick(now);
         }
@@ -157,7 +162,7 @@ inline Outcome Simulate(const RunSetup& setup, DWORD runMs,
     }
     if (standin::S().threadsCreated != 0) {
         EXPECT_EQ(standin::S().lastThreadStart(nullptr), 0u);
-        EXPECT_EQ(out.steps, static_cast<int>(runMs / 100)) << "the thread keeps its pace";
+        EXPECT_TRUE(standin::S().stall.first != 0 || out.steps == static_cast<int>(runMs / 100)) << out.steps;
     }
     ModuleDeinit();
     EXPECT_EQ(threadRunning.load(), 0);
@@ -168,7 +173,6 @@ inline Outcome Simulate(const RunSetup& setup, DWORD runMs,
     }
     for (size_t i = 0; i < out.texts.size(); i++) {
         const std::string& text = out.texts[i];
-        EXPECT_EQ(out.textTicks[i] % 100, 50u) << "text " << i << " is composed at mid-step";
         EXPECT_EQ(CheckCycleText(text.data(), text.size(), {setup.mask, setup.generation, true}), "")
             << "text " << i;
         const std::string altitude = "E,1,05,0.0," + std::to_string(10 * out.textSamples[i]) + ".0,M";

@@ -36,7 +36,7 @@ void ResetModuleState() {
     startTimerId = 0;
     hookServiceRow = kRowHook;
     moduleStopped = 0;
-    threadStartFailures = 0;
+    threadStartFailures = stepsRun = stepsMs = 0;
     std::memset(hostWindowClass, 0, sizeof hostWindowClass);
     std::memset(hostWindowTitle, 0, sizeof hostWindowTitle);
     loadTick = 0;

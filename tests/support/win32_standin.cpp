@@ -203,6 +203,14 @@ void ClearCalls() {
     callLog.clear();
 }
 
+DWORD Elapse(DWORD ms) {
+    const DWORD stall = script.tickCount >= script.stall.first ? std::exchange(script.stall.second, 0) : 0;
+    // Exact: a tick of 1 us. Coarse: the clock stays on a tick, so a yield (0 ms) ends at once.
+    const uint64_t tick = script.timerTickUs != 0 ? script.timerTickUs : 1;
+    script.clockUs = (script.clockUs + (ms + stall) * uint64_t{1000} + tick - 1) / tick * tick;
+    return script.tickCount = static_cast<DWORD>(script.clockUs / 1000);
+}
+
 void SetProfileValue(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) {
     std::lock_guard<std::recursive_mutex> guard(lock);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32.h"
@@ -76,6 +77,13 @@ struct Script {
     std::function<void(DWORD)> onSleep; // called by Sleep instead of sleeping, when set
     std::function<void()> onSend;       // called at each send, serial write and relay hand-over, when set
     std::atomic<DWORD> tickCount{0};    // GetTickCount
+    // Non-zero: a coarse system timer ticking every this many microseconds (15625 as Windows by default): a
+    // sleep through Elapse ends on the first tick at or after its time, and tickCount reads the last tick's
+    // whole milliseconds (0, 15, 31, 46, 62, ...). Zero: a sleep lasts exactly what it asks.
+    uint32_t timerTickUs = 0;
+    uint64_t clockUs = 0; // the time tickCount reads, in microseconds
+    // From tick `first` (> 0) on, the first sleep through Elapse lasts `second` ms longer (then 0): a stall.
+    std::pair<DWORD, DWORD> stall{0, 0};
     // Non-zero: the device is a serial line of this many baud (10 bits a byte). Every write stays in
     // progress until its bytes' line time has passed on tickCount; writeResults and overlappedResults are
     // then not used.
@@ -140,6 +148,10 @@ std::string Written();
 // How often the log holds this exact line.
 int CountCalls(const std::string& line);
 void ClearCalls();
+
+// A sleep of ms on the scripted timer, for the simulated runs' sleeps: advances the clock and returns
+// tickCount.
+DWORD Elapse(DWORD ms);
 
 // INI files, by path and section.
 void SetProfileValue(const std::string& path, const std::string& section, const std::string& key,

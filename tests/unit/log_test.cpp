@@ -51,7 +51,7 @@ TEST(LogTest, GoodRunAndEachFailureNamesItsCause) {
           "output thread started, a cycle every 0.2 s", "relay: texts are handed over",
           "    1.000 output thread stopped",
           "summary: 4 samples taken, 0 dropped for a printed value that is not a number, 0 while the host "
-          "was not ready; 4 cycles",
+          "was not ready; 4 cycles, 10 steps of 100.0 ms on average",
           "summary: relay: 4 texts, ", " bytes handed over, 0 dropped", "shut down after 1 s"}},
         {"COM3",
          {},
@@ -61,6 +61,11 @@ TEST(LogTest, GoodRunAndEachFailureNamesItsCause) {
          },
          {"serial COM3: cannot open: access denied: another program holds COM3",
           "no output can run: the module stays idle"}},
+        // The machine holds step 2 for 4.5 steps: the thread starts afresh, making up none of the 4 missed.
+        {"NetHub",
+         {},
+         [] { standin::S().stall = std::make_pair(200, 450); },
+         {"summary: 2 samples taken, ", "; 2 cycles, 6 steps of 166.7 ms on average"}},
         {"COM3",
          {},
          [] { standin::S().failCreateFile = true; },
