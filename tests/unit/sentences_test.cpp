@@ -48,51 +48,33 @@ class SentencesTest : public ::testing::Test {
     }
 };
 
-// Four-digit minute fractions (six-digit ones are in the fixed-order cycle below).
-TEST_F(SentencesTest, NmeaWithFourDigitFractions) {
-    const struct {
-        int32_t (*append)(char*, int32_t, const NavSnapshot&);
-        const char* text;
-    } cases[] = {
-        {[](char* text, int32_t at, const NavSnapshot& s) { return AppendRmc(text, at, s, 0); },
-         "$GPRMC,123519.00,A,4807.0380,N,01131.0000,E,22.4,84.4,230394,3.1,W*44\r\n"},
-        {[](char* text, int32_t at, const NavSnapshot& s) { return AppendGga(text, at, s, 0); },
-         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,545.4,M,,,,*35\r\n"},
-        {[](char* text, int32_t at, const NavSnapshot& s) { return AppendGll(text, at, s, 37); },
-         "$GPGLL,4807.0380,N,01131.0000,E,123519.37,A*0F\r\n"},
-        {AppendRma, "$GPRMA,A,4807.0380,N,01131.0000,E,0.0,0.0,22.4,84.4,3.1,W*6A\r\n"},
-    };
-    for (const auto& c : cases) {
-        SetReferenceFix(false);
-        EXPECT_EQ(Appended(c.append), c.text);
-    }
-}
-
-TEST_F(SentencesTest, NmeaWithNegativeAndStandingValues) {
+// Four-digit minute fractions (six-digit ones are in the fixed-order cycle below), negative and standing
+// values.
+TEST_F(SentencesTest, NmeaWithFourDigitFractionsNegativeAndStandingValues) {
+    const SentenceMask kAltitudes = kSentenceVtg | kSentenceGga | kSentencePgrmz;
     const struct {
         double altitudeMetres, knots;
-        const char* pgrmz;
-        const char* gga;
-        const char* vtg;
+        SentenceMask mask;
+        const char* text;
     } cases[] = {
-        {3048.05, 22.45, "$PGRMZ,10000.2,f,2*07\r\n",
-         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,3048.0,M,,,,*0A\r\n",
-         "$GPVTG,84.4,T,80.2,M,22.4,N,41.5,K*48\r\n"},
-        {-10.35, 0.05, "$PGRMZ,-33.9,f,2*10\r\n",
-         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,-10.3,M,,,,*2A\r\n",
-         "$GPVTG,84.4,T,80.2,M,0.0,N,0.0,K*4C\r\n"},
+        {545.45, 22.45, kSentenceRma | kSentenceRmc | kSentenceGll,
+         "$GPRMA,A,4807.0380,N,01131.0000,E,0.0,0.0,22.4,84.4,3.1,W*6A\r\n"
+         "$GPRMC,123519.05,A,4807.0380,N,01131.0000,E,22.4,84.4,230394,3.1,W*41\r\n"
+         "$GPGLL,4807.0380,N,01131.0000,E,123519.05,A*0E\r\n"},
+        {3048.05, 22.45, kAltitudes,
+         "$GPVTG,84.4,T,80.2,M,22.4,N,41.5,K*48\r\n"
+         "$GPGGA,123519.05,4807.0380,N,01131.0000,E,1,05,0.0,3048.0,M,,,,*0F\r\n$PGRMZ,10000.2,f,2*07\r\n"},
+        {-10.35, 0.05, kAltitudes,
+         "$GPVTG,84.4,T,80.2,M,0.0,N,0.0,K*4C\r\n"
+         "$GPGGA,123519.05,4807.0380,N,01131.0000,E,1,05,0.0,-10.3,M,,,,*2F\r\n$PGRMZ,-33.9,f,2*10\r\n"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.altitudeMetres);
         SetReferenceFix(false);
+        sentenceMask = c.mask;
         navSnapshot.altitudeMetres = c.altitudeMetres;
         navSnapshot.groundSpeedKnots = c.knots;
         navSnapshot.groundSpeedKmh = c.knots * 1.852;
-        EXPECT_EQ(Appended(AppendPgrmz), c.pgrmz);
-        EXPECT_EQ(
-            Appended([](char* text, int32_t at, const NavSnapshot& s) { return AppendGga(text, at, s, 0); }),
-            c.gga);
-        EXPECT_EQ(Appended(AppendVtg), c.vtg);
+        EXPECT_EQ(Composed(5), c.text) << c.altitudeMetres;
     }
 }
 
