@@ -171,31 +171,6 @@ TEST(HostTest, FrameHookStartsOneThreadAndNoneAfterShutDown) {
     EXPECT_EQ(stopRequested.load(), 1);
 }
 
-TEST(HostTest, SamplesOnlyWhenRequestedServedAndNotBeingComposed) {
-    const struct {
-        int32_t requested, ready;
-        bool variables, sampled;
-    } cases[] = {
-        {1, 0, true, true},
-        {1, 1, true, false}, // the composer may still be reading the last sample
-        {0, 0, true, false},
-        {1, 0, false, false},
-    };
-    for (const auto& c : cases) {
-        standin::Reset();
-        fakehost::Services services;
-        services.variables = c.variables;
-        fakehost::Install(services);
-        threadRunning = 1;
-        sampleRequested = c.requested;
-        dataReady = c.ready;
-        FrameHook(0, 0);
-        // The sampler clears the request as its first act.
-        EXPECT_EQ(sampleRequested.load(), c.sampled ? 0 : c.requested)
-            << "requested " << c.requested << " ready " << c.ready << " variables " << c.variables;
-    }
-}
-
 // A thread that begins only after shut-down has started is waited for all the same.
 TEST(HostTest, ShutDownWaitsForAThreadThatBeginsLate) {
     modulerun::Start(modulerun::RunSetup());
