@@ -31,12 +31,6 @@ PORTS = {name: run.free_port(socket.SOCK_DGRAM if name != "tcp" else socket.SOCK
 ANNOUNCEMENTS, TABLET_APP = 4, "Enroute Flight Navigation"
 
 
-def feeds(prefix):
-    """Settings that send the EFB and GDL 90 feeds to the scenario's listeners (see listen)."""
-    return [("NetworkName", "E2E"), ("Network", "xgps:127.0.0.1:%d,gdl90:127.0.0.1:%d" % (
-        PORTS[prefix + "efb"], PORTS[prefix + "gdl90"]))]
-
-
 # name: settings (None: no file), host options, seconds from start-up to shut-down, seconds after unload,
 # whether the module's port is a pseudo-terminal line (its number), and the PORTS listened to for datagrams.
 SCENARIOS = {
@@ -46,8 +40,9 @@ SCENARIOS = {
         options=["--generation", "2004", "--low-precision"], run=55),
     # South of the equator across the antimeridian, passing New Year's Eve.
     "relay-gen1-antimeridian": dict(
-        settings=[("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", "2000"), ("PosTo6Decimal", "No")]
-        + feeds("gen1-"), run=55, listen=["gen1-efb", "gen1-gdl90"],
+        settings=[("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", "2000"), ("PosTo6Decimal", "No"),
+                  ("NetworkName", "E2E"), ("Network", "xgps:127.0.0.1:%d,gdl90:127.0.0.1:%d" % (
+                      PORTS["gen1-efb"], PORTS["gen1-gdl90"]))], run=55, listen=["gen1-efb", "gen1-gdl90"],
         options=["--generation", "2002", "--route", os.path.join(HERE, "routes", "antimeridian.route")]),
     # The host is ready 5 s after the hook.
     "relay-gen0-98": dict(
@@ -212,9 +207,6 @@ class Scenario:
     def datagrams(self, name):
         return [(t, bytes.fromhex(data)) for t, data in (self.json("datagrams.json") or {}).get(name, [])]
 
-    def line_text(self):
-        return "".join(chunk for _, chunk in self.json("capture.json") or [])
-
     def common_checks(self, checks):
         """The host ran to its end, exited 0 and saw nothing a host must not (a hook or service misuse, a
         timer after the unload, a send after shut-down, a thread outliving it: its "anomaly" records)."""
@@ -281,10 +273,6 @@ def check_fixes(checks, where, fixes, samples):
                       "position served, speed served %.4f m/s" % (where, fix.get("time"), error, speed))
 
 
-def cycles_on_line(text, first="$GPGSA"):
-    return [first + piece for piece in text.split(first) if piece]
-
-
 def check_serial(out, arguments):
     """The line's stream (its settings are the unit tests'), a cycle for each sample, decoded by gpsdecode to
     the aircraft's true position and speed; the glide computers' sentences read by their published layouts
@@ -292,8 +280,8 @@ def check_serial(out, arguments):
     checks = Checks("serial")
     scenario = Scenario(out, "serial")
     scenario.common_checks(checks)
-    text = scenario.line_text()
-    cycles = cycles_on_line(text)
+    text = "".join(chunk for _, chunk in scenario.json("capture.json") or [])
+    cycles = ["$GPGSA" + piece for piece in text.split("$GPGSA") if piece]
     # Whole sentences from the first byte to the last, each ending in CR LF; a cycle for each sample.
     sentence = r"\$(GP[A-Z]{3}|LK8EX1|LXWP0),[^*$\r\n]*\*[0-9A-F]{2}\r\n"
     whole = text.startswith("$GPGSA") and re.fullmatch("(%s)+" % sentence, text)
