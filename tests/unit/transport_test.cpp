@@ -32,18 +32,12 @@ TEST(TransportTest, OpenConfiguresAnOutputLine) {
         standin::Reset();
         SetDcbFlags(&standin::S().deviceDcb, c.flagsFound);
         EXPECT_NE(OpenSerialPort("\\\\.\\COM1", "COM1", c.baud), 0);
-        const Lines expected = {"CreateFileA(\\\\.\\COM1,0xC0000000,0,3,0x40000000)",
-                                "SetupComm(256,256)",
-                                "GetCommState()",
-                                "GetCommTimeouts()",
-                                c.mode,
-                                c.applied,
-                                "SetCommTimeouts(4294967295,0,0,5000,5000)",
-                                "PurgeComm(0xF)",
-                                "EscapeCommFunction(5)",
-                                "EscapeCommFunction(3)",
-                                "ClearCommError()"};
-        EXPECT_EQ(standin::Calls(), expected) << "baud " << c.baud;
+        EXPECT_EQ(standin::Calls(),
+                  Lines({"CreateFileA(\\\\.\\COM1,0xC0000000,0,3,0x40000000)", "SetupComm(256,256)",
+                         "GetCommState()", "GetCommTimeouts()", c.mode, c.applied,
+                         "SetCommTimeouts(4294967295,0,0,5000,5000)", "PurgeComm(0xF)",
+                         "EscapeCommFunction(5)", "EscapeCommFunction(3)", "ClearCommError()"}))
+            << "baud " << c.baud;
     }
 }
 
