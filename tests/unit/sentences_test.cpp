@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include "cycle_check.h"
 #include "host/linkage.h"
@@ -71,9 +72,8 @@ TEST_F(SentencesTest, NmeaWithFourDigitFractionsNegativeAndStandingValues) {
     for (const auto& c : cases) {
         SetReferenceFix(false);
         sentenceMask = c.mask;
-        navSnapshot.altitudeMetres = c.altitudeMetres;
-        navSnapshot.groundSpeedKnots = c.knots;
-        navSnapshot.groundSpeedKmh = c.knots * 1.852;
+        std::tie(navSnapshot.altitudeMetres, navSnapshot.groundSpeedKnots, navSnapshot.groundSpeedKmh) =
+            std::make_tuple(c.altitudeMetres, c.knots, c.knots * 1.852);
         EXPECT_EQ(Composed(5), c.text) << c.altitudeMetres;
     }
 }
@@ -151,12 +151,10 @@ TEST_F(SentencesTest, GlideComputerSentences) {
     for (const auto& c : cases) {
         SetReferenceFix(true);
         sentenceMask = kSentenceLk8ex1 | kSentenceLxwp0;
-        navSnapshot.airspeedValue = c.knots;
-        navSnapshot.altitudeMsl = c.altitude;
-        navSnapshot.verticalSpeedMs = c.vario;
-        navSnapshot.headingTrue = c.heading;
-        navSnapshot.windFromDegrees = c.windFrom;
-        navSnapshot.windSpeedKnots = c.windKnots;
+        NavSnapshot& s = navSnapshot;
+        std::tie(s.airspeedValue, s.altitudeMsl, s.verticalSpeedMs) = std::tie(c.knots, c.altitude, c.vario);
+        std::tie(s.headingTrue, s.windFromDegrees, s.windSpeedKnots) =
+            std::tie(c.heading, c.windFrom, c.windKnots);
         EXPECT_EQ(Composed(0), c.text);
     }
 }
@@ -189,32 +187,36 @@ TEST(FormatAt, NeverWritesPastTheBuffer) {
     EXPECT_EQ(OutputBuffer[kOutputBufferSize - 1], '\0');
 }
 
+// Minutes that round up carry into the degrees, but saturated ones cannot: the block holds them at 99
+// hundredths.
 TEST_F(SentencesTest, AviationBlock) {
     const std::string tail = "C081\r\nD022\r\nQW033\r\n";
     const struct {
         bool sixDecimals;
-        int32_t latDegrees, latMinutes, latFraction, lonFraction;
+        int32_t latDegrees, latMinutes, latFraction, lonMinutes, lonFraction;
         double altitude, trackMagnetic, knots;
         std::string lines;
     } cases[] = {
-        {true, 48, 7, 38000, 0, 545.45, 81.3, 22.45, "z01790\r\nAN 48 0704\r\nBE 011 3100\r\n" + tail},
-        {false, 48, 7, 380, 0, 545.45, 81.3, 22.45, "z01790\r\nAN 48 0704\r\nBE 011 3100\r\n" + tail},
-        {true, 48, 7, 4999, 5000, -0.01, 81.3, 22.45, "z00000\r\nAN 48 0700\r\nBE 011 3101\r\n" + tail},
-        {true, 48, 59, 996000, 994999, -300.0, 81.3, 22.45, "z00000\r\nAN 49 0000\r\nBE 011 3199\r\n" + tail},
-        {false, 48, 58, 9950, 9949, 545.45, 81.3, 22.45, "z01790\r\nAN 48 5900\r\nBE 011 3199\r\n" + tail},
-        {true, 48, 7, 38000, 0, 545.45, 359.6, 1234.45,
+        {true, 48, 7, 38000, 31, 0, 545.45, 81.3, 22.45, "z01790\r\nAN 48 0704\r\nBE 011 3100\r\n" + tail},
+        {false, 48, 7, 380, 31, 0, 545.45, 81.3, 22.45, "z01790\r\nAN 48 0704\r\nBE 011 3100\r\n" + tail},
+        {true, 48, 7, 4999, 31, 5000, -0.01, 81.3, 22.45, "z00000\r\nAN 48 0700\r\nBE 011 3101\r\n" + tail},
+        {true, 48, 59, 996000, 31, 994999, -300.0, 81.3, 22.45,
+         "z00000\r\nAN 49 0000\r\nBE 011 3199\r\n" + tail},
+        {false, 48, 58, 9950, 31, 9949, 545.45, 81.3, 22.45,
+         "z01790\r\nAN 48 5900\r\nBE 011 3199\r\n" + tail},
+        {true, 48, 7, 38000, 31, 0, 545.45, 359.6, 1234.45,
          "z01790\r\nAN 48 0704\r\nBE 011 3100\r\nC360\r\nD1234\r\nQW033\r\n"},
+        {true, INT32_MAX, 59, 999999, INT32_MAX, INT32_MAX, 545.45, 81.3, 22.45,
+         "z01790\r\nAN 2147483647 5999\r\nBE 011 214748364799\r\n" + tail},
     };
     for (const auto& c : cases) {
         SetReferenceFix(c.sixDecimals);
-        navSnapshot.latDegrees = c.latDegrees;
-        navSnapshot.latMinutes = c.latMinutes;
-        navSnapshot.latMinuteFraction = c.latFraction;
-        navSnapshot.lonMinuteFraction = c.lonFraction;
-        navSnapshot.altitudeMetres = c.altitude;
-        navSnapshot.trackMagnetic = c.trackMagnetic;
-        navSnapshot.groundSpeedKnots = c.knots;
-        navSnapshot.magVariation = 3.25;
+        NavSnapshot& s = navSnapshot;
+        std::tie(s.latDegrees, s.latMinutes, s.latMinuteFraction, s.lonMinutes, s.lonMinuteFraction) =
+            std::tie(c.latDegrees, c.latMinutes, c.latFraction, c.lonMinutes, c.lonFraction);
+        std::tie(s.altitudeMetres, s.trackMagnetic, s.groundSpeedKnots) =
+            std::tie(c.altitude, c.trackMagnetic, c.knots);
+        s.magVariation = 3.25;
         EXPECT_EQ(Appended(AppendAviationBlock), Block(c.lines)) << c.lines;
     }
 }
@@ -236,9 +238,8 @@ TEST_F(SentencesTest, TextPositionByTrackQuadrant) {
     for (const bool sixDecimals : {true, false}) {
         for (const auto& c : cases) {
             SetReferenceFix(sixDecimals);
-            navSnapshot.trackTrue = c.track;
-            navSnapshot.altitudeMetres = c.altitude;
-            navSnapshot.groundSpeedKnots = c.knots;
+            std::tie(navSnapshot.trackTrue, navSnapshot.altitudeMetres, navSnapshot.groundSpeedKnots) =
+                std::tie(c.track, c.altitude, c.knots);
             EXPECT_EQ(Appended(AppendTextPosition), c.record) << c.track << (sixDecimals ? " six" : " four");
         }
     }
@@ -262,26 +263,15 @@ TEST_F(SentencesTest, Attitude) {
     };
     for (const auto& c : cases) {
         SetReferenceFix(true);
-        navSnapshot.bankDegrees = c.bank;
-        navSnapshot.attitudeA127 = c.a;
-        navSnapshot.attitudeB119 = c.b;
+        std::tie(navSnapshot.bankDegrees, navSnapshot.attitudeA127, navSnapshot.attitudeB119) =
+            std::tie(c.bank, c.a, c.b);
         EXPECT_EQ(Appended(AppendAttitude), c.sentence) << c.bank << " " << c.a << " " << c.b;
     }
 }
 
-TEST_F(SentencesTest, AbsurdValuesSaturateAndTheWidestCycleFitsWhole) {
-    // Saturated minutes cannot carry: the block holds them at 99 hundredths.
+// The widest cycle of all: every record with every field at its widest still fits the buffer whole.
+TEST_F(SentencesTest, TheWidestCycleFitsWhole) {
     SetReferenceFix(true);
-    navSnapshot.latDegrees = INT32_MAX;
-    navSnapshot.latMinutes = 59;
-    navSnapshot.latMinuteFraction = 999999;
-    navSnapshot.lonMinutes = INT32_MAX;
-    navSnapshot.lonMinuteFraction = INT32_MAX;
-    navSnapshot.magVariation = 3.25;
-    EXPECT_EQ(Appended(AppendAviationBlock),
-              Block("z01790\r\nAN 2147483647 5999\r\nBE 011 214748364799\r\nC081\r\nD022\r\nQW033\r\n"));
-
-    // The widest cycle of all: every record with every field at its widest still fits the buffer whole.
     NavSnapshot& n = navSnapshot;
     for (int32_t* field : {&n.latDegrees, &n.latMinutes, &n.latMinuteFraction, &n.lonDegrees, &n.lonMinutes,
                            &n.lonMinuteFraction, &n.timeHours, &n.timeMinutes, &n.timeSeconds, &n.dateYear2,
