@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "module_run.h"
@@ -48,19 +49,13 @@ std::string Appended(int32_t (*append)(char*, const NavSnapshot&)) {
 void SetNetworkFix() {
     SetReferenceFix(true);
     NavSnapshot& s = navSnapshot;
-    s.timeHours = 12;
-    s.timeMinutes = 34;
-    s.timeSeconds = 56;
-    s.latitudeDegrees = 47.4502;
-    s.longitudeDegrees = -122.3088;
-    s.altitudeMsl = 1066.8;
-    s.groundSpeedMs = 120 * 1852.0 / 3600;
-    s.trackTrue = 90;
-    s.verticalSpeedFpm = 512;
-    s.headingTrue = 92.3;
-    s.bankDegrees = -15;
-    s.pitchDegrees = -2.5;
-    s.airspeedValue = 118;
+    std::tie(s.timeHours, s.timeMinutes, s.timeSeconds) = std::make_tuple(12, 34, 56);
+    std::tie(s.latitudeDegrees, s.longitudeDegrees, s.altitudeMsl) =
+        std::make_tuple(47.4502, -122.3088, 1066.8);
+    std::tie(s.groundSpeedMs, s.trackTrue, s.verticalSpeedFpm) =
+        std::make_tuple(120 * 1852.0 / 3600, 90, 512);
+    std::tie(s.headingTrue, s.bankDegrees, s.pitchDegrees, s.airspeedValue) =
+        std::make_tuple(92.3, -15, -2.5, 118);
 }
 
 TEST(Gdl90, RecordsFromTheSnapshot) {
@@ -119,11 +114,9 @@ TEST(Gdl90, RecordsFromTheSnapshot) {
     // 180 east is the semicircle 0x800000; on the ground at 10 kt, a descent beyond the field's range, a
     // track that rounds to a full circle, and a name of lower-case letters.
     SetNetworkFix();
-    s.latitudeDegrees = 0;
-    s.longitudeDegrees = 180;
-    s.groundSpeedMs = 10 * 1852.0 / 3600;
-    s.verticalSpeedFpm = -40000;
-    s.trackTrue = 359.9;
+    std::tie(s.latitudeDegrees, s.longitudeDegrees) = std::make_tuple(0, 180);
+    std::tie(s.groundSpeedMs, s.verticalSpeedFpm, s.trackTrue) =
+        std::make_tuple(10 * 1852.0 / 3600, -40000, 359.9);
     std::snprintf(networkName, sizeof networkName, "efb2");
     EXPECT_EQ(Appended(AppendGdl90Ownship),
               "7E 0A 00 00 00 00 00 00 00 80 00 00 0B 41 BB 00 AE 02 00 01 45 46 42 32 "
@@ -167,7 +160,7 @@ TEST(Gdl90, PressureAltitudeField) {
 TEST(Xgps, PositionAndAttitudeLines) {
     const double nan = std::nan("");
     const struct {
-        double latitude, longitude, altitudeMetres, bank;
+        double latitude, longitude, altitude, bank;
         const char* xgps;
         const char* xatt;
     } cases[] = {
@@ -181,14 +174,12 @@ TEST(Xgps, PositionAndAttitudeLines) {
     for (const auto& c : cases) {
         standin::Reset();
         SetNetworkFix();
-        navSnapshot.latitudeDegrees = c.latitude;
-        navSnapshot.longitudeDegrees = c.longitude;
-        navSnapshot.altitudeMsl = c.altitudeMetres;
-        navSnapshot.groundSpeedMs = 61.7;
-        navSnapshot.bankDegrees = c.bank;
+        NavSnapshot& s = navSnapshot;
+        std::tie(s.latitudeDegrees, s.longitudeDegrees, s.altitudeMsl) =
+            std::tie(c.latitude, c.longitude, c.altitude);
+        std::tie(s.groundSpeedMs, s.bankDegrees) = std::make_tuple(61.7, c.bank);
         char out[kNetworkRecordSize];
-        EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXgps(out, navSnapshot))), c.xgps)
-            << c.altitudeMetres;
+        EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXgps(out, navSnapshot))), c.xgps) << c.altitude;
         EXPECT_EQ(std::string(out, static_cast<size_t>(AppendXatt(out, navSnapshot))), c.xatt) << c.bank;
     }
 }
