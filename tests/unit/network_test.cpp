@@ -152,7 +152,7 @@ TEST(Gdl90, PressureAltitudeField) {
         char out[kNetworkRecordSize];
         const auto m = Unstuffed({out, static_cast<size_t>(AppendGdl90Ownship(out, navSnapshot))});
         EXPECT_EQ(m[11] << 4 | m[12] >> 4, c.field) << c.metres << " m, PressureAltitude " << c.setting;
-    } // the last case leaves the setting at its default
+    }
 }
 
 // The altitude rounds to the nearest tenth of a metre for any altitude; south and west are negative; a line
