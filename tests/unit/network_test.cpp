@@ -373,9 +373,8 @@ TEST(NetworkFeeds, OwnRatesWhateverTheIntervalOrTimer) {
         // The line's own period is Interval / 100 + 1 steps, strictly: its first text (over UDP too) comes at
         // that step.
         const int period = std::atoi(c.interval) / 100 + 1;
-        std::vector<DWORD> line = EveryNthStep(period, runSteps);
-        line.erase(line.begin());
-        EXPECT_EQ(Ticks("127.0.0.4:10110", ""), line) << "the line keeps its period";
+        EXPECT_EQ(Ticks("127.0.0.4:10110", ""), EveryNthStep(period, runSteps, period))
+            << "the line's period";
         const std::vector<DWORD> second = EveryNthStep(10, runSteps),
                                  attitude = EveryNthStep(c.attitudeSteps, runSteps);
         for (const char* kind : {"\x7E\x00", "\x7E\x0A", "\x7E\x0B", "\x7E\x65\x00"}) {
@@ -426,29 +425,24 @@ TEST(NetworkFeeds, HeartbeatWithAndWithoutFreshSamples) {
     }
 }
 
-// The sample a record comes from: each sample n serves 10 n metres of altitude, n hundredths of a degree of
-// latitude and n degrees of pitch up; 0 for a record that carries none of them (heartbeat, identification).
+// The sample a record comes from: each sample n serves 10 n metres of altitude and n degrees of pitch up; 0
+// for a record that carries neither (heartbeat, identification).
 int SampleOf(const std::string& d) {
-    if (d.compare(0, 4, "XGPS") == 0 || d.compare(0, 4, "XATT") == 0) {
+    if (d[0] == 'X' || d[0] == '$') { // the fields after XGPS, XATT or the cycle's GGA
         std::vector<double> fields;
-        for (size_t at = d.find(','); at != std::string::npos; at = d.find(',', at + 1)) {
+        for (size_t at = d.find(',', d[0] == '$' ? d.find("$GPGGA,") : 0); at != std::string::npos;
+             at = d.find(',', at + 1)) {
             fields.push_back(std::atof(d.c_str() + at + 1));
         }
-        return static_cast<int>(std::lround(d[1] == 'G' ? fields[2] / 10 : fields[1]));
-    }
-    if (d.compare(0, 1, "$") == 0) {
-        const size_t gga = d.find("$GPGGA,");
-        size_t at = gga;
-        for (int field = 0; field < 9; ++field) {
-            at = d.find(',', at) + 1;
-        }
-        return std::atoi(d.c_str() + at) / 10;
+        // GGA's altitude, XGPS's altitude, XATT's pitch.
+        return static_cast<int>(std::lround(d[0] == '$'   ? fields[8] / 10
+                                            : d[1] == 'G' ? fields[2] / 10
+                                                          : fields[1]));
     }
     const std::vector<int> m = Unstuffed(d);
     const auto signed16 = [&m](size_t at) { return static_cast<int16_t>(m[at] << 8 | m[at + 1]); };
-    if (m[0] == 10) {
-        const int32_t units = (m[5] << 24 | m[6] << 16 | m[7] << 8) >> 8;
-        return static_cast<int>(std::lround(units * 180.0 / 8388608 * 100));
+    if (m[0] == 10) { // pressure altitude: 25 ft a unit from -1000 ft
+        return static_cast<int>(std::lround(((m[11] << 4 | m[12] >> 4) * 25 - 1000) * 0.3048 / 10));
     }
     if (m[0] == 11) { // above the ellipsoid, which lies 17.16 m below sea level where these samples fly
         return static_cast<int>(std::lround((signed16(1) * 5 * 0.3048 - 17.16) / 10));
@@ -469,10 +463,7 @@ TEST(NetworkFeeds, EveryRecordOfAStepFromOneSample) {
             setup.lateFrames = true;
             setup.frameAtSend = frameAtSend;
             setup.script = [line] { standin::S().lineBaud = line[0] == 's' ? 4800 : 0; };
-            setup.serve = [](int sample) {
-                fakehost::SetValue(0x47, sample / 100.0 * 10001750 / 90); // latitude
-                fakehost::SetValue(0x4D, -sample);                        // pitch, nose down positive
-            };
+            setup.serve = [](int sample) { fakehost::SetValue(0x4D, -sample); }; // pitch, nose down positive
             const modulerun::Outcome out = modulerun::Simulate(setup, 3000);
             std::map<DWORD, std::vector<int>> samples; // by step, of every record that carries one
             for (const standin::Datagram& d : standin::S().datagrams) {
