@@ -74,10 +74,8 @@ TEST(ThreadsTest, EverySentenceFromOneWholeSampleAndShutDownEndsTheThread) {
             for (uint32_t clockId : {0x05u, 0x06u, 0x07u}) {
                 fakehost::SetValue(clockId, static_cast<double>((frame / 3) % 24));
             }
-            standin::S().tickCount = static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                            std::chrono::steady_clock::now() - start)
-                                                            .count() *
-                                                        kTimeScale);
+            const auto elapsed = std::chrono::steady_clock::now() - start;
+            standin::S().tickCount = static_cast<DWORD>(elapsed / std::chrono::milliseconds(1) * kTimeScale);
             FrameHook(0, 0);
             if (!output.joinable() && standin::S().threadsCreated == 1) {
                 output = std::thread([] { standin::S().lastThreadStart(nullptr); });
