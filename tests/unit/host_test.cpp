@@ -102,8 +102,7 @@ TEST(HostTest, StartUpReadsTheSettingsBesideTheLibraryOrStaysIdle) {
         EXPECT_EQ(standin::ProfileValue(c.settings, "Waypost", "Port"), c.settings.empty() ? "" : "COM1");
         EXPECT_EQ(standin::S().lastTimerProc, opened ? &StartTimerProc : nullptr);
         ModuleDeinit();
-        EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), opened ? 1 : 0)
-            << "the device opened is closed";
+        EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), opened ? 1 : 0); // the device opened is closed
         EXPECT_EQ(standin::CallsOf({"CreateThread", "WriteFile"}), Lines());
         EXPECT_EQ(fakehost::RegisteredHook(), nullptr);
     }
@@ -140,8 +139,7 @@ TEST(HostTest, HookGoesThroughTheSelectedServiceOnce) {
         ModuleDeinit();
         EXPECT_EQ(fakehost::Calls(), c.calls);
         EXPECT_EQ(hookRegistered, 0);
-        EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), 1)
-            << "no thread ran: shut-down closes the port";
+        EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), 1); // no thread ran: shut-down closes the port
     }
 }
 

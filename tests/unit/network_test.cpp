@@ -373,8 +373,7 @@ TEST(NetworkFeeds, OwnRatesWhateverTheIntervalOrTimer) {
         // The line's own period is Interval / 100 + 1 steps, strictly: its first text (over UDP too) comes at
         // that step.
         const int period = std::atoi(c.interval) / 100 + 1;
-        EXPECT_EQ(Ticks("127.0.0.4:10110", ""), EveryNthStep(period, runSteps, period))
-            << "the line's period";
+        EXPECT_EQ(Ticks("127.0.0.4:10110", ""), EveryNthStep(period, runSteps, period));
         const std::vector<DWORD> second = EveryNthStep(10, runSteps),
                                  attitude = EveryNthStep(c.attitudeSteps, runSteps);
         for (const char* kind : {"\x7E\x00", "\x7E\x0A", "\x7E\x0B", "\x7E\x65\x00"}) {
@@ -652,8 +651,8 @@ TEST(Discovery, TabletsFoundMovedAndForgotten) {
     modulerun::Simulate(setup, 30000);
     const std::string heartbeat("\x7E\x00", 2);
     EXPECT_EQ(Ticks("192.168.1.23:4000", heartbeat), std::vector<DWORD>({50})) << "found at once, then moved";
-    EXPECT_EQ(Ticks("192.168.1.23:4001", heartbeat), EveryNthStep(10, 250, 10))
-        << "from 1 s to 15 s after the last, at 10 s";
+    // From 1 s to 15 s after the last announcement, at 10 s.
+    EXPECT_EQ(Ticks("192.168.1.23:4001", heartbeat), EveryNthStep(10, 250, 10));
     EXPECT_EQ(standin::CountCalls("connect(192.168.1.23:4001)"), 1) << "the same port: left as it is";
     EXPECT_EQ(Occurrences("nothing listens at 192.168.1.23:4001"), 1) << "its refusal kept";
     EXPECT_EQ(Occurrences("now asks for GDL 90"), 1);
