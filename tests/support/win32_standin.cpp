@@ -217,10 +217,6 @@ void SetProfileValue(const std::string& path, const std::string& section, const 
     profiles[path + "|" + section][key] = value;
 }
 
-std::string ProfileValue(const std::string& path, const std::string& section, const std::string& key) {
-    return ProfileSection(path, section)[key];
-}
-
 std::map<std::string, std::string> ProfileSection(const std::string& path, const std::string& section) {
     std::lock_guard<std::recursive_mutex> guard(lock);
     const auto found = profiles.find(path + "|" + section);

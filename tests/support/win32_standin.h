@@ -156,7 +156,6 @@ DWORD Elapse(DWORD ms);
 // INI files, by path and section.
 void SetProfileValue(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value);
-std::string ProfileValue(const std::string& path, const std::string& section, const std::string& key);
 std::map<std::string, std::string> ProfileSection(const std::string& path, const std::string& section);
 
 } // namespace standin

@@ -99,7 +99,7 @@ TEST(HostTest, StartUpReadsTheSettingsBesideTheLibraryOrStaysIdle) {
         EXPECT_EQ(ModuleInit(), opened && !c.timerFails ? kTimerId : 0u);
         EXPECT_EQ(standin::CallsOf({"SetTimer"}), Lines(opened ? 1 : 0, "SetTimer(null,0,25000)"));
         EXPECT_EQ(standin::CallsOf({"GetPrivateProfileStringA"}).empty(), c.settings.empty());
-        EXPECT_EQ(standin::ProfileValue(c.settings, "Waypost", "Port"), c.settings.empty() ? "" : "COM1");
+        EXPECT_EQ(standin::ProfileSection(c.settings, "Waypost")["Port"], c.settings.empty() ? "" : "COM1");
         EXPECT_EQ(standin::S().lastTimerProc, opened ? &StartTimerProc : nullptr);
         ModuleDeinit();
         EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), opened ? 1 : 0); // the device opened is closed
