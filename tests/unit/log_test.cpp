@@ -106,8 +106,7 @@ TEST(LogTest, GoodRunAndEachFailureNamesItsCause) {
 // is dropped at once.
 TEST(LogTest, OffUnlessAskedForAndNeverInTheWay) {
     const struct {
-        bool asked;
-        bool failCreate;
+        bool asked, failCreate;
         int failWrite; // the write to the log that fails, 0: none
         size_t lines;  // in the file at the end
     } cases[] = {{false, false, 0, 0}, {true, true, 0, 0}, {true, false, 3, 2}};

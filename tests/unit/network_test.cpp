@@ -539,8 +539,7 @@ TEST(NetworkOutputs, RunAloneOrNotAtAll) {
     const struct {
         const char* port;
         const char* network;
-        bool deviceMissing;
-        bool runs;
+        bool deviceMissing, runs;
         int datagrams;
     } cases[] = {
         {"None", "udp:127.0.0.1:10110", false, true, 4},
