@@ -88,8 +88,7 @@ TEST(HostTest, StartUpReadsTheSettingsBesideTheLibraryOrStaysIdle) {
         {dll, ini, false, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.library + (c.deviceMissing ? ", device missing" : "") +
-                     (c.timerFails ? ", no timer" : ""));
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         standin::Reset();
         fakehost::Install(fakehost::Services());
         standin::S().moduleFileName = c.library;
@@ -123,8 +122,7 @@ TEST(HostTest, HookGoesThroughTheSelectedServiceOnce) {
         {2, true, false, false, {}}, // no selected service: nothing is called through an empty row
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE("generation " + std::to_string(c.generation) + " old " + std::to_string(c.oldHook) +
-                     " hook " + std::to_string(c.hook));
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         modulerun::RunSetup setup;
         setup.services.oldHook = c.oldHook;
         setup.services.hook = c.hook;

@@ -365,8 +365,7 @@ TEST(NetworkFeeds, OwnRatesWhateverTheIntervalOrTimer) {
     };
     for (const auto& c : cases) {
         const int runSteps = c.coarse ? 1050 : 40; // on the coarse timer, 50 periods at Interval 2000
-        SCOPED_TRACE(std::string("Interval ") + c.interval + " AttitudeRate " + c.rate + " generation " +
-                     std::to_string(c.generation) + (c.coarse ? " coarse timer" : ""));
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         const modulerun::Outcome out =
             modulerun::Simulate(FeedRun(c.interval, c.generation, kFeeds, c.rate, c.coarse), runSteps * 100);
         // The line's own period is Interval / 100 + 1 steps, strictly: its first text (over UDP too) comes at

@@ -194,8 +194,7 @@ TEST_F(FixTest, NonFiniteValuesDropTheSampleOnlyWhenNeeded) {
         {2, kMagneticTrack, nan, 5, 0, kSentenceRmc, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE("role " + std::to_string(c.role) + " generation " + std::to_string(c.generation) +
-                     " mask " + std::to_string(c.mask));
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         standin::Reset();
         HostGeneration = c.generation;
         sentenceMask = c.mask;
