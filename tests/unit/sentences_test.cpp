@@ -22,7 +22,6 @@
 
 namespace {
 
-const char kGsa[] = "$GPGSA,M,3,10,06,04,09,02,07,30,05,,,,,1.6,0.9,1.3*3B\r\n";
 const char kRpy[] = "$RPY,-52,24,-999,-999,-999,1790,1200,-500,-999,-999,-19,42,803,-999,-999\r\n";
 const char kGtext[] = "@940323123519N4807038E01131000S000+00545E0115N0011U0000\r\n";
 
@@ -49,32 +48,41 @@ class SentencesTest : public ::testing::Test {
     }
 };
 
-// Four-digit minute fractions (six-digit ones are in the fixed-order cycle below), negative and standing
-// values.
-TEST_F(SentencesTest, NmeaWithFourDigitFractionsNegativeAndStandingValues) {
+// Only the selected records, in four-digit minute fractions (six-digit ones are in the fixed-order cycle
+// below), with negative and standing values; the attitude sentence only on hosts that deliver attitude, on
+// its own line.
+TEST_F(SentencesTest, SelectedRecordsWithFourDigitFractions) {
     const SentenceMask kAltitudes = kSentenceVtg | kSentenceGga | kSentencePgrmz;
     const struct {
-        double altitudeMetres, knots;
         SentenceMask mask;
-        const char* text;
+        std::string text;
+        int32_t generation = 0;
+        double altitudeMetres = 545.45, knots = 22.45;
     } cases[] = {
-        {545.45, 22.45, kSentenceRma | kSentenceRmc | kSentenceGll,
+        {kSentenceRma | kSentenceRmc | kSentenceGll,
          "$GPRMA,A,4807.0380,N,01131.0000,E,0.0,0.0,22.4,84.4,3.1,W*6A\r\n"
          "$GPRMC,123519.05,A,4807.0380,N,01131.0000,E,22.4,84.4,230394,3.1,W*41\r\n"
          "$GPGLL,4807.0380,N,01131.0000,E,123519.05,A*0E\r\n"},
-        {3048.05, 22.45, kAltitudes,
+        {kAltitudes,
          "$GPVTG,84.4,T,80.2,M,22.4,N,41.5,K*48\r\n"
-         "$GPGGA,123519.05,4807.0380,N,01131.0000,E,1,05,0.0,3048.0,M,,,,*0F\r\n$PGRMZ,10000.2,f,2*07\r\n"},
-        {-10.35, 0.05, kAltitudes,
+         "$GPGGA,123519.05,4807.0380,N,01131.0000,E,1,05,0.0,3048.0,M,,,,*0F\r\n$PGRMZ,10000.2,f,2*07\r\n",
+         0, 3048.05},
+        {kAltitudes,
          "$GPVTG,84.4,T,80.2,M,0.0,N,0.0,K*4C\r\n"
-         "$GPGGA,123519.05,4807.0380,N,01131.0000,E,1,05,0.0,-10.3,M,,,,*2F\r\n$PGRMZ,-33.9,f,2*10\r\n"},
+         "$GPGGA,123519.05,4807.0380,N,01131.0000,E,1,05,0.0,-10.3,M,,,,*2F\r\n$PGRMZ,-33.9,f,2*10\r\n",
+         0, -10.35, 0.05},
+        {kSentenceRpy | kSentenceGtext, kGtext},
+        {kSentenceRpy | kSentenceGtext, std::string(kRpy) + kGtext, 1},
+        {kSentenceHdt | kSentenceHdg, "$GPHDT,77.1,T*04\r\n$HCHDG,80.3,,,3.2,W*01\r\n"},
+        {kSentenceLxwp0, "$LXWP0,N,222.2,545.4,-2.54,-2.54,-2.54,-2.54,-2.54,-2.54,77,270,18.5*4A\r\n"},
     };
     for (const auto& c : cases) {
         SetReferenceFix(false);
         sentenceMask = c.mask;
+        HostGeneration = c.generation;
         std::tie(navSnapshot.altitudeMetres, navSnapshot.groundSpeedKnots, navSnapshot.groundSpeedKmh) =
             std::make_tuple(c.altitudeMetres, c.knots, c.knots * 1.852);
-        EXPECT_EQ(Composed(5), c.text) << c.altitudeMetres;
+        EXPECT_EQ(Composed(5), c.text) << "row " << &c - cases;
     }
 }
 
@@ -316,7 +324,7 @@ TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
     sentenceMask = 0x1FEFF;
     navSnapshot.magVariation = 3.25;
     const std::string expected =
-        std::string(kGsa) +
+        std::string("$GPGSA,M,3,10,06,04,09,02,07,30,05,,,,,1.6,0.9,1.3*3B\r\n") +
         "$GPGSV,2,1,08,05,77,295,51,02,69,033,50,30,39,315,49,10,36,141,49*7B\r\n"
         "$GPGSV,2,2,08,09,25,213,49,04,23,044,49,06,17,287,49,07,05,089,49*74\r\n"
         "$GPRMA,A,4807.038000,N,01131.000000,E,0.0,0.0,22.4,84.4,3.2,W*69\r\n"
@@ -331,27 +339,6 @@ TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
         "$LK8EX1,999999,545,-254,99,999,*00\r\n"
         "$LXWP0,N,222.2,545.4,-2.54,-2.54,-2.54,-2.54,-2.54,-2.54,77,270,18.5*4A\r\n";
     EXPECT_EQ(Composed(42), expected);
-}
-
-// Only the selected records; the attitude sentence only on hosts that deliver attitude, on its own line.
-TEST_F(SentencesTest, OnlySelectedRecords) {
-    const struct {
-        SentenceMask mask;
-        int32_t generation;
-        std::string text;
-    } cases[] = {
-        {kSentenceGsa, 1, kGsa},
-        {kSentenceRpy | kSentenceGtext, 0, kGtext},
-        {kSentenceRpy | kSentenceGtext, 1, std::string(kRpy) + kGtext},
-        {kSentenceHdt | kSentenceHdg, 0, "$GPHDT,77.1,T*04\r\n$HCHDG,80.3,,,3.2,W*01\r\n"},
-        {kSentenceLxwp0, 0, "$LXWP0,N,222.2,545.4,-2.54,-2.54,-2.54,-2.54,-2.54,-2.54,77,270,18.5*4A\r\n"},
-    };
-    for (const auto& c : cases) {
-        SetReferenceFix(true);
-        sentenceMask = c.mask;
-        HostGeneration = c.generation;
-        EXPECT_EQ(Composed(0), c.text) << "mask " << c.mask << " generation " << c.generation;
-    }
 }
 
 } // namespace
