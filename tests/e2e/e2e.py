@@ -4,6 +4,7 @@ scenario side by side (one 25 s start delay for all), each leaving its files in 
 checks what they left (see each check_GROUP)."""
 
 import argparse
+import concurrent.futures
 import json
 import os
 import re
@@ -12,7 +13,6 @@ import socket
 import struct
 import subprocess
 import sys
-import threading
 import time
 import zipfile
 
@@ -149,12 +149,8 @@ def command_run(out, arguments):
     os.makedirs(out, exist_ok=True)
     run.ensure_prefix()
     results = {}
-    threads = [threading.Thread(target=run_scenario, args=(name, plan, out, arguments, results))
-               for name, plan in SCENARIOS.items()]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    with concurrent.futures.ThreadPoolExecutor(len(SCENARIOS)) as pool:  # a failing one's error is raised here
+        list(pool.map(lambda item: run_scenario(*item, out, arguments, results), SCENARIOS.items()))
     return 0 if len(results) == len(SCENARIOS) else 1
 
 
