@@ -228,8 +228,7 @@ std::vector<std::string> Expected(int registers, int count) {
 
 // A sample asked for by the output thread, with the flags as the thread leaves them.
 void Sample() {
-    sampleRequested = 1;
-    dataReady = 1;
+    sampleRequested = dataReady = 1;
     SampleFlightState();
     EXPECT_EQ(sampleRequested.load(), 0);
 }
