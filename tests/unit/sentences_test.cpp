@@ -36,11 +36,6 @@ std::string Composed(int32_t hundredths) {
                        static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, hundredths)));
 }
 
-// The aviation data block around its first six lines.
-std::string Block(const std::string& lines) {
-    return "\x02" + lines + "T----------\r\nw01@\r\n\x03";
-}
-
 class SentencesTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -225,7 +220,7 @@ TEST_F(SentencesTest, AviationBlock) {
         std::tie(s.altitudeMetres, s.trackMagnetic, s.groundSpeedKnots) =
             std::tie(c.altitude, c.trackMagnetic, c.knots);
         s.magVariation = 3.25;
-        EXPECT_EQ(Appended(AppendAviationBlock), Block(c.lines)) << c.lines;
+        EXPECT_EQ(Appended(AppendAviationBlock), "\x02" + c.lines + "T----------\r\nw01@\r\n\x03") << c.lines;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <numeric>
 #include <thread>
 
 #include "module_run.h"
@@ -22,10 +23,8 @@ constexpr auto kBound = std::chrono::seconds(60);
 
 // The lines sent on the serial line or to the relay.
 std::vector<std::string> LinesSent() {
-    std::string text = standin::Written();
-    for (const std::string& sent : fakehost::RelayTexts()) {
-        text += sent;
-    }
+    const std::vector<std::string> relayed = fakehost::RelayTexts();
+    const std::string text = std::accumulate(relayed.begin(), relayed.end(), standin::Written());
     std::vector<std::string> lines;
     for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
         lines.push_back(text.substr(at, end - at));
