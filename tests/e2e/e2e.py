@@ -4,6 +4,7 @@ scenario side by side (one 25 s start delay for all), each leaving its files in 
 checks what they left (see each check_GROUP)."""
 
 import argparse
+import concurrent.futures
 import json
 import os
 import re
@@ -12,7 +13,6 @@ import socket
 import struct
 import subprocess
 import sys
-import threading
 import time
 import zipfile
 
@@ -31,12 +31,6 @@ PORTS = {name: run.free_port(socket.SOCK_DGRAM if name != "tcp" else socket.SOCK
 ANNOUNCEMENTS, TABLET_APP = 4, "Enroute Flight Navigation"
 
 
-def feeds(prefix):
-    """Settings that send the EFB and GDL 90 feeds to the scenario's listeners (see listen)."""
-    return [("NetworkName", "E2E"), ("Network", "xgps:127.0.0.1:%d,gdl90:127.0.0.1:%d" % (
-        PORTS[prefix + "efb"], PORTS[prefix + "gdl90"]))]
-
-
 # name: settings (None: no file), host options, seconds from start-up to shut-down, seconds after unload,
 # whether the module's port is a pseudo-terminal line (its number), and the PORTS listened to for datagrams.
 SCENARIOS = {
@@ -46,8 +40,9 @@ SCENARIOS = {
         options=["--generation", "2004", "--low-precision"], run=55),
     # South of the equator across the antimeridian, passing New Year's Eve.
     "relay-gen1-antimeridian": dict(
-        settings=[("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", "2000"), ("PosTo6Decimal", "No")]
-        + feeds("gen1-"), run=55, listen=["gen1-efb", "gen1-gdl90"],
+        settings=[("Port", "NetHub"), ("Sentences", ALL_RECORDS), ("Interval", "2000"), ("PosTo6Decimal", "No"),
+                  ("NetworkName", "E2E"), ("Network", "xgps:127.0.0.1:%d,gdl90:127.0.0.1:%d" % (
+                      PORTS["gen1-efb"], PORTS["gen1-gdl90"]))], run=55, listen=["gen1-efb", "gen1-gdl90"],
         options=["--generation", "2002", "--route", os.path.join(HERE, "routes", "antimeridian.route")]),
     # The host is ready 5 s after the hook.
     "relay-gen0-98": dict(
@@ -154,12 +149,8 @@ def command_run(out, arguments):
     os.makedirs(out, exist_ok=True)
     run.ensure_prefix()
     results = {}
-    threads = [threading.Thread(target=run_scenario, args=(name, plan, out, arguments, results))
-               for name, plan in SCENARIOS.items()]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    with concurrent.futures.ThreadPoolExecutor(len(SCENARIOS)) as pool:  # a failing one's error is raised here
+        list(pool.map(lambda item: run_scenario(*item, out, arguments, results), SCENARIOS.items()))
     return 0 if len(results) == len(SCENARIOS) else 1
 
 
@@ -211,9 +202,6 @@ class Scenario:
 
     def datagrams(self, name):
         return [(t, bytes.fromhex(data)) for t, data in (self.json("datagrams.json") or {}).get(name, [])]
-
-    def line_text(self):
-        return "".join(chunk for _, chunk in self.json("capture.json") or [])
 
     def common_checks(self, checks):
         """The host ran to its end, exited 0 and saw nothing a host must not (a hook or service misuse, a
@@ -281,10 +269,6 @@ def check_fixes(checks, where, fixes, samples):
                       "position served, speed served %.4f m/s" % (where, fix.get("time"), error, speed))
 
 
-def cycles_on_line(text, first="$GPGSA"):
-    return [first + piece for piece in text.split(first) if piece]
-
-
 def check_serial(out, arguments):
     """The line's stream (its settings are the unit tests'), a cycle for each sample, decoded by gpsdecode to
     the aircraft's true position and speed; the glide computers' sentences read by their published layouts
@@ -292,8 +276,8 @@ def check_serial(out, arguments):
     checks = Checks("serial")
     scenario = Scenario(out, "serial")
     scenario.common_checks(checks)
-    text = scenario.line_text()
-    cycles = cycles_on_line(text)
+    text = "".join(chunk for _, chunk in scenario.json("capture.json") or [])
+    cycles = ["$GPGSA" + piece for piece in text.split("$GPGSA") if piece]
     # Whole sentences from the first byte to the last, each ending in CR LF; a cycle for each sample.
     sentence = r"\$(GP[A-Z]{3}|LK8EX1|LXWP0),[^*$\r\n]*\*[0-9A-F]{2}\r\n"
     whole = text.startswith("$GPGSA") and re.fullmatch("(%s)+" % sentence, text)

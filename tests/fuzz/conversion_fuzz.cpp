@@ -28,8 +28,7 @@ namespace {
 constexpr double kTwoTo48 = 281474976710656.0;
 
 struct Range {
-    double low;
-    double high;
+    double low, high;
 };
 
 // Host values an aircraft can deliver, by request-table entry; the spare entries, never converted, take any

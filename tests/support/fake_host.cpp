@@ -64,11 +64,6 @@ void WINAPI RelaySend(DWORD one, const char* text, DWORD length) {
     }
 }
 
-template <typename Entry>
-uintptr_t Address(Entry entry) {
-    return reinterpret_cast<uintptr_t>(entry);
-}
-
 // Fills the row that asks for this service id, as a host does: it reads the ids the table lists.
 void SetPointer(uint32_t id, void* pointer) {
     for (ServiceImport& row : ImportTable) {
@@ -115,14 +110,14 @@ void Install(const Services& services) {
         registeredHook = nullptr;
     }
     std::memset(globalBlock, 0, sizeof globalBlock);
-    hookTable[kRegisterHook] = Address(&HookEntry<kHookRegister, true>);
-    hookTable[kRemoveHook] = Address(&HookEntry<kHookRemove, false>);
-    oldHookTable[kRegisterOldHook] = Address(&HookEntry<kOldHookRegister, true>);
-    oldHookTable[kRemoveOldHook] = Address(&HookEntry<kOldHookRemove, false>);
-    variableTable[kRegisterVariable] = Address(&VariableRegister);
-    variableTable[kReadVariable] = Address(&VariableRead);
+    hookTable[kRegisterHook] = reinterpret_cast<uintptr_t>(&HookEntry<kHookRegister, true>);
+    hookTable[kRemoveHook] = reinterpret_cast<uintptr_t>(&HookEntry<kHookRemove, false>);
+    oldHookTable[kRegisterOldHook] = reinterpret_cast<uintptr_t>(&HookEntry<kOldHookRegister, true>);
+    oldHookTable[kRemoveOldHook] = reinterpret_cast<uintptr_t>(&HookEntry<kOldHookRemove, false>);
+    variableTable[kRegisterVariable] = reinterpret_cast<uintptr_t>(&VariableRegister);
+    variableTable[kReadVariable] = reinterpret_cast<uintptr_t>(&VariableRead);
     std::memcpy(relayRecord + kRelayFlags, &services.relayFlags, sizeof services.relayFlags);
-    const uintptr_t send = services.relaySendEntry ? Address(&RelaySend) : 0;
+    const uintptr_t send = services.relaySendEntry ? reinterpret_cast<uintptr_t>(&RelaySend) : 0;
     std::memcpy(relayRecord + kRelaySend, &send, sizeof send);
 
     SetPointer(0x0001, services.hook ? hookTable : nullptr);

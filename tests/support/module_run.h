@@ -45,10 +45,9 @@ struct RunSetup {
 // ModuleInit's result.
 inline UINT_PTR Start(const RunSetup& setup) {
     standin::Reset();
-    standin::SetProfileValue(kSettingsPath, "Waypost", "Port", setup.port);
-    standin::SetProfileValue(kSettingsPath, "Waypost", "Sentences", setup.sentences);
-    standin::SetProfileValue(kSettingsPath, "Waypost", "Interval", setup.interval);
-    for (const auto& key : setup.keys) {
+    std::map<std::string, std::string> file = setup.keys; // these win over the three below
+    file.insert({{"Port", setup.port}, {"Sentences", setup.sentences}, {"Interval", setup.interval}});
+    for (const auto& key : file) {
         standin::SetProfileValue(kSettingsPath, "Waypost", key.first, key.second);
     }
     fakehost::Install(setup.services);

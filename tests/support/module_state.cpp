@@ -28,14 +28,12 @@ void ResetModuleState() {
     for (ServiceImport& row : ImportTable) {
         __atomic_store_n(&row.pointer, nullptr, __ATOMIC_RELEASE);
     }
-    HostGeneration = 0;
+    HostGeneration = hookRegistered = moduleStopped = 0;
     moduleInstance = nullptr;
     std::memset(settingsPath, 0, sizeof settingsPath);
-    hookRegistered = 0;
     threadHandle = nullptr;
     startTimerId = 0;
     hookServiceRow = kRowHook;
-    moduleStopped = 0;
     threadStartFailures = stepsRun = stepsMs = 0;
     std::memset(hostWindowClass, 0, sizeof hostWindowClass);
     std::memset(hostWindowTitle, 0, sizeof hostWindowTitle);
@@ -45,13 +43,13 @@ void ResetModuleState() {
     // Settings
     sentenceMask = 0;
     sixDecimalMinutes = 1;
-    relayMode = 0;
+    relayMode = networkEntryCount = 0;
     baudRate = 4800;
     outputInterval = 2000;
     std::memset(devicePath + kDevicePrefixLength, 0, kPortNameStorage);
-    networkEntryCount = 0;
     std::memcpy(networkName, "Waypost", sizeof "Waypost");
     attitudeRate = kDefaultAttitudeRate;
+    pressureAltitude = true;
 
     // Sampling
     navSnapshot = NavSnapshot{};
@@ -69,17 +67,11 @@ void ResetModuleState() {
 
     // Transport
     portHandle = INVALID_HANDLE_VALUE;
-    portOpened = 0;
+    portOpened = savedDcbValid = savedTimeoutsValid = 0;
     savedDcb = DCB{};
-    savedDcbValid = 0;
     savedTimeouts = COMMTIMEOUTS{};
-    savedTimeoutsValid = 0;
     writeOverlapped = OVERLAPPED{};
-    stopRequested = 0;
-    threadRunning = 0;
-    sampleRequested = 0;
-    dataReady = 0;
-    writePending = 0;
+    stopRequested = threadRunning = sampleRequested = dataReady = writePending = 0;
     lineTally = OutputTally{0, 0, 0};
     lineBusySkips = 0;
     relayState = -1;

@@ -217,10 +217,6 @@ void SetProfileValue(const std::string& path, const std::string& section, const 
     profiles[path + "|" + section][key] = value;
 }
 
-std::string ProfileValue(const std::string& path, const std::string& section, const std::string& key) {
-    return ProfileSection(path, section)[key];
-}
-
 std::map<std::string, std::string> ProfileSection(const std::string& path, const std::string& section) {
     std::lock_guard<std::recursive_mutex> guard(lock);
     const auto found = profiles.find(path + "|" + section);
@@ -555,7 +551,6 @@ int WINAPI closesocket(SOCKET s) {
     Log("closesocket(0x%X)", static_cast<unsigned>(s));
     standin::Exchange(s, 0, "closesocket");
     if (standin::Client* client = standin::ClientOf(s)) {
-        client->closed = true;
         client->closedAt = S().tickCount;
     }
     S().openSockets--;
@@ -597,10 +592,9 @@ int WINAPI listen(SOCKET, int backlog) {
 SOCKET WINAPI accept(SOCKET, struct sockaddr* address, int* length) {
     for (size_t i = 0; i < S().clients.size(); ++i) {
         standin::Client& client = S().clients[i];
-        if (client.accepted || client.connectAt > S().tickCount) {
+        if (client.acceptedAt != standin::kNever || client.connectAt > S().tickCount) {
             continue;
         }
-        client.accepted = true;
         client.acceptedAt = S().tickCount;
         Log("accept(%u)", client.port);
         char peer[sizeof standin::SocketState::connectedTo];

@@ -18,6 +18,9 @@ namespace standin {
 extern const HANDLE kDeviceHandle;
 extern const HANDLE kFileHandle;
 
+// A tick that never comes.
+constexpr DWORD kNever = 0xFFFFFFFF;
+
 // A client of the module's TCP server, in the order the clients connect.
 struct Client {
     uint16_t port = 50000;              // at 127.0.0.1
@@ -27,10 +30,8 @@ struct Client {
     std::map<DWORD, std::string> input; // what the client sends the module, by the tick it arrives at
     bool hangsUp = false;               // recv says the client has closed its end
     std::string received;               // what the module sent it
-    bool accepted = false;              // taken by accept
-    DWORD acceptedAt = 0;               // the tick it was taken at
-    bool closed = false;                // closed by the module
-    DWORD closedAt = 0;                 // the tick it was closed at
+    DWORD acceptedAt = kNever;          // the tick accept took it at
+    DWORD closedAt = kNever;            // the tick the module closed it at
 };
 
 struct Datagram {
@@ -156,7 +157,6 @@ DWORD Elapse(DWORD ms);
 // INI files, by path and section.
 void SetProfileValue(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value);
-std::string ProfileValue(const std::string& path, const std::string& section, const std::string& key);
 std::map<std::string, std::string> ProfileSection(const std::string& path, const std::string& section);
 
 } // namespace standin

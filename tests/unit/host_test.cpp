@@ -88,8 +88,7 @@ TEST(HostTest, StartUpReadsTheSettingsBesideTheLibraryOrStaysIdle) {
         {dll, ini, false, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.library + (c.deviceMissing ? ", device missing" : "") +
-                     (c.timerFails ? ", no timer" : ""));
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         standin::Reset();
         fakehost::Install(fakehost::Services());
         standin::S().moduleFileName = c.library;
@@ -99,15 +98,10 @@ TEST(HostTest, StartUpReadsTheSettingsBesideTheLibraryOrStaysIdle) {
         EXPECT_EQ(ModuleInit(), opened && !c.timerFails ? kTimerId : 0u);
         EXPECT_EQ(standin::CallsOf({"SetTimer"}), Lines(opened ? 1 : 0, "SetTimer(null,0,25000)"));
         EXPECT_EQ(standin::CallsOf({"GetPrivateProfileStringA"}).empty(), c.settings.empty());
-        if (!c.settings.empty()) {
-            EXPECT_EQ(standin::ProfileValue(c.settings, "Waypost", "Port"), "COM1");
-        }
-        if (opened) {
-            EXPECT_EQ(standin::S().lastTimerProc, &StartTimerProc);
-        }
+        EXPECT_EQ(standin::ProfileSection(c.settings, "Waypost")["Port"], c.settings.empty() ? "" : "COM1");
+        EXPECT_EQ(standin::S().lastTimerProc, opened ? &StartTimerProc : nullptr);
         ModuleDeinit();
-        EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), opened ? 1 : 0)
-            << "the device opened is closed";
+        EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), opened ? 1 : 0); // the device opened is closed
         EXPECT_EQ(standin::CallsOf({"CreateThread", "WriteFile"}), Lines());
         EXPECT_EQ(fakehost::RegisteredHook(), nullptr);
     }
@@ -128,8 +122,7 @@ TEST(HostTest, HookGoesThroughTheSelectedServiceOnce) {
         {2, true, false, false, {}}, // no selected service: nothing is called through an empty row
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE("generation " + std::to_string(c.generation) + " old " + std::to_string(c.oldHook) +
-                     " hook " + std::to_string(c.hook));
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         modulerun::RunSetup setup;
         setup.services.oldHook = c.oldHook;
         setup.services.hook = c.hook;
@@ -144,8 +137,7 @@ TEST(HostTest, HookGoesThroughTheSelectedServiceOnce) {
         ModuleDeinit();
         EXPECT_EQ(fakehost::Calls(), c.calls);
         EXPECT_EQ(hookRegistered, 0);
-        EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), 1)
-            << "no thread ran: shut-down closes the port";
+        EXPECT_EQ(standin::CountCalls("CloseHandle(device)"), 1); // no thread ran: shut-down closes the port
     }
 }
 
@@ -169,31 +161,6 @@ TEST(HostTest, FrameHookStartsOneThreadAndNoneAfterShutDown) {
     FrameHook(0, 0); // a host that keeps calling the hook after its removal
     EXPECT_EQ(standin::S().threadsCreated, 0);
     EXPECT_EQ(stopRequested.load(), 1);
-}
-
-TEST(HostTest, SamplesOnlyWhenRequestedServedAndNotBeingComposed) {
-    const struct {
-        int32_t requested, ready;
-        bool variables, sampled;
-    } cases[] = {
-        {1, 0, true, true},
-        {1, 1, true, false}, // the composer may still be reading the last sample
-        {0, 0, true, false},
-        {1, 0, false, false},
-    };
-    for (const auto& c : cases) {
-        standin::Reset();
-        fakehost::Services services;
-        services.variables = c.variables;
-        fakehost::Install(services);
-        threadRunning = 1;
-        sampleRequested = c.requested;
-        dataReady = c.ready;
-        FrameHook(0, 0);
-        // The sampler clears the request as its first act.
-        EXPECT_EQ(sampleRequested.load(), c.sampled ? 0 : c.requested)
-            << "requested " << c.requested << " ready " << c.ready << " variables " << c.variables;
-    }
 }
 
 // A thread that begins only after shut-down has started is waited for all the same.

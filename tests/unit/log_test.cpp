@@ -29,19 +29,19 @@ modulerun::RunSetup LoggedRun(modulerun::RunSetup setup) {
     return setup;
 }
 
+// Hosts without a relay record, and without either hook service.
+const fakehost::Services kNoRelay = {true, true, true, true, false},
+                         kNoHookService = {false, true, true, false};
+
 // A good start-up and shut-down, then each failure with the line that names its cause.
 TEST(LogTest, GoodRunAndEachFailureNamesItsCause) {
     const struct {
         const char* port;
-        std::map<std::string, std::string> keys;
-        std::function<void()> script;
         std::vector<std::string> lines;
-        uint32_t mask = 0x005; // of the records the run sends
-        bool relay = true, hooks = true;
+        std::function<void()> script = nullptr;
+        std::map<std::string, std::string> keys = {};
     } cases[] = {
         {"NetHub",
-         {},
-         nullptr,
          {"    0.000 Waypost " + std::string(kModuleVersion) + ", settings " + modulerun::kSettingsPath,
           "host generation 2 from the main window, class \"FS98MAIN\", title \"Flight Simulator 2004\"",
           "settings: Sentences=RMC,GGA PosTo6Decimal=Yes Interval=100",
@@ -54,54 +54,42 @@ TEST(LogTest, GoodRunAndEachFailureNamesItsCause) {
           "was not ready; 4 cycles, 10 steps of 100.0 ms on average",
           "summary: relay: 4 texts, ", " bytes handed over, 0 dropped", "shut down after 1 s"}},
         {"COM3",
-         {},
+         {"serial COM3: cannot open: access denied: another program holds COM3",
+          "no output can run: the module stays idle"},
          [] {
              standin::S().failCreateFile = true;
              standin::S().createFileError = ERROR_ACCESS_DENIED;
-         },
-         {"serial COM3: cannot open: access denied: another program holds COM3",
-          "no output can run: the module stays idle"}},
+         }},
         // The machine holds step 2 for 4.5 steps: the thread starts afresh, making up none of the 4 missed.
         {"NetHub",
-         {},
-         [] { standin::S().stall = std::make_pair(200, 450); },
-         {"summary: 2 samples taken, ", "; 2 cycles, 6 steps of 166.7 ms on average"}},
+         {"summary: 2 samples taken, ", "; 2 cycles, 6 steps of 166.7 ms on average"},
+         [] { standin::S().stall = std::make_pair(200, 450); }},
         {"COM3",
-         {},
-         [] { standin::S().failCreateFile = true; },
-         {"serial COM3: cannot open: this computer has no port of that name"}},
+         {"serial COM3: cannot open: this computer has no port of that name"},
+         [] { standin::S().failCreateFile = true; }},
         {"NetHub",
-         {},
-         nullptr,
          {"relay: the host has no relay module; texts are dropped",
           "summary: relay: 0 texts, 0 bytes handed over, 4 dropped"},
-         0x005,
-         false},
+         [] { fakehost::Install(kNoRelay); }},
         {"COM1",
-         {},
-         nullptr,
          {"the host has filled neither hook service: the module stays idle"},
-         0x005,
-         true,
-         false},
+         [] { fakehost::Install(kNoHookService); }},
         {"COM1",
-         {},
-         [] {
-             standin::S().writeResults.assign(10, {FALSE, ERROR_ACCESS_DENIED});
-         },
          {"serial COM1: write refused: System text 5 (error 5); later failures are only counted",
           "summary: serial COM1: 0 texts, 0 bytes, 4 failed writes, 0 cycles skipped while the line was "
-          "busy"}},
+          "busy"},
+         [] {
+             standin::S().writeResults.assign(10, {FALSE, ERROR_ACCESS_DENIED});
+         }},
         {"COM1",
-         {{"Interval", "50"},
-          {"Sentences", "RMC,XYZ"},
-          {"Speed", "fast"},
-          {"Network", "udp:1.2.3:5,tcp:10110"}},
-         [] { standin::S().busyPorts = {10110}; },
          {"setting Sentences: \"XYZ\" ignored: no record of that name", "setting Speed: \"fast\" read as 0",
           "setting Interval: \"50\" raised to 100 ms", "setting Network: entry \"udp:1.2.3:5\" ignored",
           "network tcp 0.0.0.0:10110: cannot listen: System text 10048 (error 10048)"},
-         kSentenceRmc},
+         [] { standin::S().busyPorts = {10110}; },
+         {{"Interval", "50"},
+          {"Sentences", "RMC,GGA,XYZ"},
+          {"Speed", "fast"},
+          {"Network", "udp:1.2.3:5,tcp:10110"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines[0]);
@@ -109,9 +97,6 @@ TEST(LogTest, GoodRunAndEachFailureNamesItsCause) {
         setup.port = c.port;
         setup.keys = c.keys;
         setup.script = c.script;
-        setup.mask = c.mask;
-        setup.services.relay = c.relay;
-        setup.services.hook = setup.services.oldHook = c.hooks;
         modulerun::Simulate(LoggedRun(setup), 1000);
         modulerun::ExpectLogInOrder(c.lines);
     }
@@ -121,8 +106,7 @@ TEST(LogTest, GoodRunAndEachFailureNamesItsCause) {
 // is dropped at once.
 TEST(LogTest, OffUnlessAskedForAndNeverInTheWay) {
     const struct {
-        bool asked;
-        bool failCreate;
+        bool asked, failCreate;
         int failWrite; // the write to the log that fails, 0: none
         size_t lines;  // in the file at the end
     } cases[] = {{false, false, 0, 0}, {true, true, 0, 0}, {true, false, 3, 2}};

@@ -46,8 +46,12 @@ TEST(DayOfYearToDate, WalksTheMonthsOfTheYear) {
 
 constexpr uint32_t kHundredKnots = 3371477; // 100.0004 knots in 1/65536 m/s
 
-void Set(RequestRole role, double value) {
+// Host values into the request table: role, value, role, value, ...
+void Set() {}
+template <typename... More>
+void Set(RequestRole role, double value, More... more) {
     requestTable[role].value = value;
+    Set(more...);
 }
 
 class FixTest : public ::testing::Test {
@@ -67,10 +71,9 @@ TEST_F(FixTest, PositionFields) {
         const char* fields;
     } cases[] = {
         {0, 0, true, "N 0 0 0 E 0 0 0 0.000000 0.000000"},
-        {2400420, 0, true,
-         "N 21 35 999999 E 0 0 0 21.600000 0.000000"}, // multiplied by 90 first: not 21 36 000000
-        {200035, 0, true,
-         "N 1 47 999999 E 0 0 0 1.800000 0.000000"}, // and then by the inverse: not 1 48 000000
+        // Multiplied by 90 first, not 21 36 000000, and then by the inverse, not 1 48 000000.
+        {2400420, 0, true, "N 21 35 999999 E 0 0 0 21.600000 0.000000"},
+        {200035, 0, true, "N 1 47 999999 E 0 0 0 1.800000 0.000000"},
         {5000875, -140737488355328.0, true, "N 45 0 0 E 180 0 0 45.000000 180.000000"},
         {-5348001, -70368744177664.0, true, "S 48 7 415242 W 90 0 0 -48.123587 -90.000000"},
         {5348001, 9001000000000.0, false, "N 48 7 4152 E 11 30 7242 48.123587 11.512071"},
@@ -79,8 +82,7 @@ TEST_F(FixTest, PositionFields) {
     };
     for (const auto& c : cases) {
         sixDecimalMinutes = c.sixDecimals ? 1 : 0;
-        Set(kLatitude, c.latitude);
-        Set(kLongitude, c.longitude);
+        Set(kLatitude, c.latitude, kLongitude, c.longitude);
         ASSERT_TRUE(ConvertFlightState(0));
         const NavSnapshot& s = navSnapshot;
         char fields[160];
@@ -118,11 +120,8 @@ TEST_F(FixTest, TracksHeadingAndDrift) {
     for (const Case& c : cases) {
         SCOPED_TRACE("heading " + std::to_string(c.heading) + " wind " + std::to_string(c.windSpeed));
         HostGeneration = c.generation;
-        Set(kTrueHeading, c.heading);
-        Set(kMagneticVariation, c.variation);
-        Set(kWindDirection, c.windFrom);
-        Set(kWindSpeed, c.windSpeed);
-        Set(kMagneticTrack, c.magneticTrackRadians);
+        Set(kTrueHeading, c.heading, kMagneticVariation, c.variation, kWindDirection, c.windFrom, kWindSpeed,
+            c.windSpeed, kMagneticTrack, c.magneticTrackRadians);
         ASSERT_TRUE(ConvertFlightState(c.speedWord));
         EXPECT_NEAR(navSnapshot.trackTrue, c.trackTrue, 1e-4);
         EXPECT_NEAR(navSnapshot.trackMagnetic, c.trackMagnetic, 1e-4);
@@ -131,15 +130,8 @@ TEST_F(FixTest, TracksHeadingAndDrift) {
 }
 
 TEST_F(FixTest, OffsetsVariationSideClockAndDate) {
-    Set(kMagneticVariation, -10);
-    Set(kAltitude, 545.4);
-    Set(kAirspeed, 123.4);
-    Set(kVerticalSpeed, -500);
-    Set(kClockHour, 23.9);
-    Set(kClockMinute, 59.9);
-    Set(kClockSecond, 7.5);
-    Set(kClockYear, 2004);
-    Set(kClockDayOfYear, 59.7);
+    Set(kMagneticVariation, -10, kAltitude, 545.4, kAirspeed, 123.4, kVerticalSpeed, -500, kClockHour, 23.9,
+        kClockMinute, 59.9, kClockSecond, 7.5, kClockYear, 2004, kClockDayOfYear, 59.7);
     ASSERT_TRUE(ConvertFlightState(0));
     const NavSnapshot& s = navSnapshot;
     char fields[256];
@@ -158,10 +150,7 @@ TEST_F(FixTest, OffsetsVariationSideClockAndDate) {
 }
 
 TEST_F(FixTest, AttitudeOnlyOnNewerHosts) {
-    Set(kAttitudeA, 200);
-    Set(kAttitudeB, -200);
-    Set(kBankAngle, 350);
-    Set(kPitchAngle, 180);
+    Set(kAttitudeA, 200, kAttitudeB, -200, kBankAngle, 350, kPitchAngle, 180);
     ASSERT_TRUE(ConvertFlightState(0));
     EXPECT_EQ(navSnapshot.attitudeA127, 0.0);
     EXPECT_EQ(navSnapshot.bankDegrees, 0.0);
@@ -205,17 +194,14 @@ TEST_F(FixTest, NonFiniteValuesDropTheSampleOnlyWhenNeeded) {
         {2, kMagneticTrack, nan, 5, 0, kSentenceRmc, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE("role " + std::to_string(c.role) + " generation " + std::to_string(c.generation) +
-                     " mask " + std::to_string(c.mask));
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         standin::Reset();
         HostGeneration = c.generation;
         sentenceMask = c.mask;
         for (int role = 0; role < kRequestCount; ++role) {
-            Set(static_cast<RequestRole>(role), 7.0);
+            requestTable[role].value = 7.0;
         }
-        Set(kWindSpeed, c.windSpeed);
-        Set(kClockSecond, 42);
-        Set(c.role, c.value);
+        Set(kWindSpeed, c.windSpeed, kClockSecond, 42, c.role, c.value);
         navSnapshot.timeSeconds = 17;
         EXPECT_EQ(ConvertFlightState(c.speedWord), c.accepted);
         EXPECT_EQ(navSnapshot.timeSeconds, c.accepted ? 42 : 17);
@@ -242,8 +228,7 @@ std::vector<std::string> Expected(int registers, int count) {
 
 // A sample asked for by the output thread, with the flags as the thread leaves them.
 void Sample() {
-    sampleRequested = 1;
-    dataReady = 1;
+    sampleRequested = dataReady = 1;
     SampleFlightState();
     EXPECT_EQ(sampleRequested.load(), 0);
 }

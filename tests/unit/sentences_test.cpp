@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include "cycle_check.h"
 #include "host/linkage.h"
@@ -21,7 +22,6 @@
 
 namespace {
 
-const char kGsa[] = "$GPGSA,M,3,10,06,04,09,02,07,30,05,,,,,1.6,0.9,1.3*3B\r\n";
 const char kRpy[] = "$RPY,-52,24,-999,-999,-999,1790,1200,-500,-999,-999,-19,42,803,-999,-999\r\n";
 const char kGtext[] = "@940323123519N4807038E01131000S000+00545E0115N0011U0000\r\n";
 
@@ -36,11 +36,6 @@ std::string Composed(int32_t hundredths) {
                        static_cast<size_t>(ComposeRecords(OutputBuffer, navSnapshot, hundredths)));
 }
 
-// The aviation data block around its first six lines.
-std::string Block(const std::string& lines) {
-    return "\x02" + lines + "T----------\r\nw01@\r\n\x03";
-}
-
 class SentencesTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -48,51 +43,41 @@ class SentencesTest : public ::testing::Test {
     }
 };
 
-// Four-digit minute fractions (six-digit ones are in the fixed-order cycle below).
-TEST_F(SentencesTest, NmeaWithFourDigitFractions) {
+// Only the selected records, in four-digit minute fractions (six-digit ones are in the fixed-order cycle
+// below), with negative and standing values; the attitude sentence only on hosts that deliver attitude, on
+// its own line.
+TEST_F(SentencesTest, SelectedRecordsWithFourDigitFractions) {
+    const SentenceMask kAltitudes = kSentenceVtg | kSentenceGga | kSentencePgrmz;
     const struct {
-        int32_t (*append)(char*, int32_t, const NavSnapshot&);
-        const char* text;
+        SentenceMask mask;
+        std::string text;
+        int32_t generation = 0;
+        double altitudeMetres = 545.45, knots = 22.45;
     } cases[] = {
-        {[](char* text, int32_t at, const NavSnapshot& s) { return AppendRmc(text, at, s, 0); },
-         "$GPRMC,123519.00,A,4807.0380,N,01131.0000,E,22.4,84.4,230394,3.1,W*44\r\n"},
-        {[](char* text, int32_t at, const NavSnapshot& s) { return AppendGga(text, at, s, 0); },
-         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,545.4,M,,,,*35\r\n"},
-        {[](char* text, int32_t at, const NavSnapshot& s) { return AppendGll(text, at, s, 37); },
-         "$GPGLL,4807.0380,N,01131.0000,E,123519.37,A*0F\r\n"},
-        {AppendRma, "$GPRMA,A,4807.0380,N,01131.0000,E,0.0,0.0,22.4,84.4,3.1,W*6A\r\n"},
+        {kSentenceRma | kSentenceRmc | kSentenceGll,
+         "$GPRMA,A,4807.0380,N,01131.0000,E,0.0,0.0,22.4,84.4,3.1,W*6A\r\n"
+         "$GPRMC,123519.05,A,4807.0380,N,01131.0000,E,22.4,84.4,230394,3.1,W*41\r\n"
+         "$GPGLL,4807.0380,N,01131.0000,E,123519.05,A*0E\r\n"},
+        {kAltitudes,
+         "$GPVTG,84.4,T,80.2,M,22.4,N,41.5,K*48\r\n"
+         "$GPGGA,123519.05,4807.0380,N,01131.0000,E,1,05,0.0,3048.0,M,,,,*0F\r\n$PGRMZ,10000.2,f,2*07\r\n",
+         0, 3048.05},
+        {kAltitudes,
+         "$GPVTG,84.4,T,80.2,M,0.0,N,0.0,K*4C\r\n"
+         "$GPGGA,123519.05,4807.0380,N,01131.0000,E,1,05,0.0,-10.3,M,,,,*2F\r\n$PGRMZ,-33.9,f,2*10\r\n",
+         0, -10.35, 0.05},
+        {kSentenceRpy | kSentenceGtext, kGtext},
+        {kSentenceRpy | kSentenceGtext, std::string(kRpy) + kGtext, 1},
+        {kSentenceHdt | kSentenceHdg, "$GPHDT,77.1,T*04\r\n$HCHDG,80.3,,,3.2,W*01\r\n"},
+        {kSentenceLxwp0, "$LXWP0,N,222.2,545.4,-2.54,-2.54,-2.54,-2.54,-2.54,-2.54,77,270,18.5*4A\r\n"},
     };
     for (const auto& c : cases) {
         SetReferenceFix(false);
-        EXPECT_EQ(Appended(c.append), c.text);
-    }
-}
-
-TEST_F(SentencesTest, NmeaWithNegativeAndStandingValues) {
-    const struct {
-        double altitudeMetres, knots;
-        const char* pgrmz;
-        const char* gga;
-        const char* vtg;
-    } cases[] = {
-        {3048.05, 22.45, "$PGRMZ,10000.2,f,2*07\r\n",
-         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,3048.0,M,,,,*0A\r\n",
-         "$GPVTG,84.4,T,80.2,M,22.4,N,41.5,K*48\r\n"},
-        {-10.35, 0.05, "$PGRMZ,-33.9,f,2*10\r\n",
-         "$GPGGA,123519.00,4807.0380,N,01131.0000,E,1,05,0.0,-10.3,M,,,,*2A\r\n",
-         "$GPVTG,84.4,T,80.2,M,0.0,N,0.0,K*4C\r\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.altitudeMetres);
-        SetReferenceFix(false);
-        navSnapshot.altitudeMetres = c.altitudeMetres;
-        navSnapshot.groundSpeedKnots = c.knots;
-        navSnapshot.groundSpeedKmh = c.knots * 1.852;
-        EXPECT_EQ(Appended(AppendPgrmz), c.pgrmz);
-        EXPECT_EQ(
-            Appended([](char* text, int32_t at, const NavSnapshot& s) { return AppendGga(text, at, s, 0); }),
-            c.gga);
-        EXPECT_EQ(Appended(AppendVtg), c.vtg);
+        sentenceMask = c.mask;
+        HostGeneration = c.generation;
+        std::tie(navSnapshot.altitudeMetres, navSnapshot.groundSpeedKnots, navSnapshot.groundSpeedKmh) =
+            std::make_tuple(c.altitudeMetres, c.knots, c.knots * 1.852);
+        EXPECT_EQ(Composed(5), c.text) << "row " << &c - cases;
     }
 }
 
@@ -169,12 +154,10 @@ TEST_F(SentencesTest, GlideComputerSentences) {
     for (const auto& c : cases) {
         SetReferenceFix(true);
         sentenceMask = kSentenceLk8ex1 | kSentenceLxwp0;
-        navSnapshot.airspeedValue = c.knots;
-        navSnapshot.altitudeMsl = c.altitude;
-        navSnapshot.verticalSpeedMs = c.vario;
-        navSnapshot.headingTrue = c.heading;
-        navSnapshot.windFromDegrees = c.windFrom;
-        navSnapshot.windSpeedKnots = c.windKnots;
+        NavSnapshot& s = navSnapshot;
+        std::tie(s.airspeedValue, s.altitudeMsl, s.verticalSpeedMs) = std::tie(c.knots, c.altitude, c.vario);
+        std::tie(s.headingTrue, s.windFromDegrees, s.windSpeedKnots) =
+            std::tie(c.heading, c.windFrom, c.windKnots);
         EXPECT_EQ(Composed(0), c.text);
     }
 }
@@ -207,33 +190,37 @@ TEST(FormatAt, NeverWritesPastTheBuffer) {
     EXPECT_EQ(OutputBuffer[kOutputBufferSize - 1], '\0');
 }
 
+// Minutes that round up carry into the degrees, but saturated ones cannot: the block holds them at 99
+// hundredths.
 TEST_F(SentencesTest, AviationBlock) {
     const std::string tail = "C081\r\nD022\r\nQW033\r\n";
     const struct {
         bool sixDecimals;
-        int32_t latDegrees, latMinutes, latFraction, lonFraction;
+        int32_t latDegrees, latMinutes, latFraction, lonMinutes, lonFraction;
         double altitude, trackMagnetic, knots;
         std::string lines;
     } cases[] = {
-        {true, 48, 7, 38000, 0, 545.45, 81.3, 22.45, "z01790\r\nAN 48 0704\r\nBE 011 3100\r\n" + tail},
-        {false, 48, 7, 380, 0, 545.45, 81.3, 22.45, "z01790\r\nAN 48 0704\r\nBE 011 3100\r\n" + tail},
-        {true, 48, 7, 4999, 5000, -0.01, 81.3, 22.45, "z00000\r\nAN 48 0700\r\nBE 011 3101\r\n" + tail},
-        {true, 48, 59, 996000, 994999, -300.0, 81.3, 22.45, "z00000\r\nAN 49 0000\r\nBE 011 3199\r\n" + tail},
-        {false, 48, 58, 9950, 9949, 545.45, 81.3, 22.45, "z01790\r\nAN 48 5900\r\nBE 011 3199\r\n" + tail},
-        {true, 48, 7, 38000, 0, 545.45, 359.6, 1234.45,
+        {true, 48, 7, 38000, 31, 0, 545.45, 81.3, 22.45, "z01790\r\nAN 48 0704\r\nBE 011 3100\r\n" + tail},
+        {false, 48, 7, 380, 31, 0, 545.45, 81.3, 22.45, "z01790\r\nAN 48 0704\r\nBE 011 3100\r\n" + tail},
+        {true, 48, 7, 4999, 31, 5000, -0.01, 81.3, 22.45, "z00000\r\nAN 48 0700\r\nBE 011 3101\r\n" + tail},
+        {true, 48, 59, 996000, 31, 994999, -300.0, 81.3, 22.45,
+         "z00000\r\nAN 49 0000\r\nBE 011 3199\r\n" + tail},
+        {false, 48, 58, 9950, 31, 9949, 545.45, 81.3, 22.45,
+         "z01790\r\nAN 48 5900\r\nBE 011 3199\r\n" + tail},
+        {true, 48, 7, 38000, 31, 0, 545.45, 359.6, 1234.45,
          "z01790\r\nAN 48 0704\r\nBE 011 3100\r\nC360\r\nD1234\r\nQW033\r\n"},
+        {true, INT32_MAX, 59, 999999, INT32_MAX, INT32_MAX, 545.45, 81.3, 22.45,
+         "z01790\r\nAN 2147483647 5999\r\nBE 011 214748364799\r\n" + tail},
     };
     for (const auto& c : cases) {
         SetReferenceFix(c.sixDecimals);
-        navSnapshot.latDegrees = c.latDegrees;
-        navSnapshot.latMinutes = c.latMinutes;
-        navSnapshot.latMinuteFraction = c.latFraction;
-        navSnapshot.lonMinuteFraction = c.lonFraction;
-        navSnapshot.altitudeMetres = c.altitude;
-        navSnapshot.trackMagnetic = c.trackMagnetic;
-        navSnapshot.groundSpeedKnots = c.knots;
-        navSnapshot.magVariation = 3.25;
-        EXPECT_EQ(Appended(AppendAviationBlock), Block(c.lines)) << c.lines;
+        NavSnapshot& s = navSnapshot;
+        std::tie(s.latDegrees, s.latMinutes, s.latMinuteFraction, s.lonMinutes, s.lonMinuteFraction) =
+            std::tie(c.latDegrees, c.latMinutes, c.latFraction, c.lonMinutes, c.lonFraction);
+        std::tie(s.altitudeMetres, s.trackMagnetic, s.groundSpeedKnots) =
+            std::tie(c.altitude, c.trackMagnetic, c.knots);
+        s.magVariation = 3.25;
+        EXPECT_EQ(Appended(AppendAviationBlock), "\x02" + c.lines + "T----------\r\nw01@\r\n\x03") << c.lines;
     }
 }
 
@@ -254,9 +241,8 @@ TEST_F(SentencesTest, TextPositionByTrackQuadrant) {
     for (const bool sixDecimals : {true, false}) {
         for (const auto& c : cases) {
             SetReferenceFix(sixDecimals);
-            navSnapshot.trackTrue = c.track;
-            navSnapshot.altitudeMetres = c.altitude;
-            navSnapshot.groundSpeedKnots = c.knots;
+            std::tie(navSnapshot.trackTrue, navSnapshot.altitudeMetres, navSnapshot.groundSpeedKnots) =
+                std::tie(c.track, c.altitude, c.knots);
             EXPECT_EQ(Appended(AppendTextPosition), c.record) << c.track << (sixDecimals ? " six" : " four");
         }
     }
@@ -280,26 +266,15 @@ TEST_F(SentencesTest, Attitude) {
     };
     for (const auto& c : cases) {
         SetReferenceFix(true);
-        navSnapshot.bankDegrees = c.bank;
-        navSnapshot.attitudeA127 = c.a;
-        navSnapshot.attitudeB119 = c.b;
+        std::tie(navSnapshot.bankDegrees, navSnapshot.attitudeA127, navSnapshot.attitudeB119) =
+            std::tie(c.bank, c.a, c.b);
         EXPECT_EQ(Appended(AppendAttitude), c.sentence) << c.bank << " " << c.a << " " << c.b;
     }
 }
 
-TEST_F(SentencesTest, AbsurdValuesSaturateAndTheWidestCycleFitsWhole) {
-    // Saturated minutes cannot carry: the block holds them at 99 hundredths.
+// The widest cycle of all: every record with every field at its widest still fits the buffer whole.
+TEST_F(SentencesTest, TheWidestCycleFitsWhole) {
     SetReferenceFix(true);
-    navSnapshot.latDegrees = INT32_MAX;
-    navSnapshot.latMinutes = 59;
-    navSnapshot.latMinuteFraction = 999999;
-    navSnapshot.lonMinutes = INT32_MAX;
-    navSnapshot.lonMinuteFraction = INT32_MAX;
-    navSnapshot.magVariation = 3.25;
-    EXPECT_EQ(Appended(AppendAviationBlock),
-              Block("z01790\r\nAN 2147483647 5999\r\nBE 011 214748364799\r\nC081\r\nD022\r\nQW033\r\n"));
-
-    // The widest cycle of all: every record with every field at its widest still fits the buffer whole.
     NavSnapshot& n = navSnapshot;
     for (int32_t* field : {&n.latDegrees, &n.latMinutes, &n.latMinuteFraction, &n.lonDegrees, &n.lonMinutes,
                            &n.lonMinuteFraction, &n.timeHours, &n.timeMinutes, &n.timeSeconds, &n.dateYear2,
@@ -344,7 +319,7 @@ TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
     sentenceMask = 0x1FEFF;
     navSnapshot.magVariation = 3.25;
     const std::string expected =
-        std::string(kGsa) +
+        std::string("$GPGSA,M,3,10,06,04,09,02,07,30,05,,,,,1.6,0.9,1.3*3B\r\n") +
         "$GPGSV,2,1,08,05,77,295,51,02,69,033,50,30,39,315,49,10,36,141,49*7B\r\n"
         "$GPGSV,2,2,08,09,25,213,49,04,23,044,49,06,17,287,49,07,05,089,49*74\r\n"
         "$GPRMA,A,4807.038000,N,01131.000000,E,0.0,0.0,22.4,84.4,3.2,W*69\r\n"
@@ -359,27 +334,6 @@ TEST_F(SentencesTest, EveryRecordInTheFixedOrder) {
         "$LK8EX1,999999,545,-254,99,999,*00\r\n"
         "$LXWP0,N,222.2,545.4,-2.54,-2.54,-2.54,-2.54,-2.54,-2.54,77,270,18.5*4A\r\n";
     EXPECT_EQ(Composed(42), expected);
-}
-
-// Only the selected records; the attitude sentence only on hosts that deliver attitude, on its own line.
-TEST_F(SentencesTest, OnlySelectedRecords) {
-    const struct {
-        SentenceMask mask;
-        int32_t generation;
-        std::string text;
-    } cases[] = {
-        {kSentenceGsa, 1, kGsa},
-        {kSentenceRpy | kSentenceGtext, 0, kGtext},
-        {kSentenceRpy | kSentenceGtext, 1, std::string(kRpy) + kGtext},
-        {kSentenceHdt | kSentenceHdg, 0, "$GPHDT,77.1,T*04\r\n$HCHDG,80.3,,,3.2,W*01\r\n"},
-        {kSentenceLxwp0, 0, "$LXWP0,N,222.2,545.4,-2.54,-2.54,-2.54,-2.54,-2.54,-2.54,77,270,18.5*4A\r\n"},
-    };
-    for (const auto& c : cases) {
-        SetReferenceFix(true);
-        sentenceMask = c.mask;
-        HostGeneration = c.generation;
-        EXPECT_EQ(Composed(0), c.text) << "mask " << c.mask << " generation " << c.generation;
-    }
 }
 
 } // namespace

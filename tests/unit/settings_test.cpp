@@ -35,7 +35,7 @@ TEST(SettingsTest, SentencesScan) {
         standin::SetProfileValue(kPath, "Waypost", "Sentences", c.value);
         LoadSettings(kPath);
         EXPECT_EQ(sentenceMask, c.mask) << "Sentences=" << c.value << " generation " << c.generation;
-        EXPECT_EQ(standin::ProfileValue(kPath, "Waypost", "Sentences"), c.value) << "never written back";
+        EXPECT_EQ(standin::ProfileSection(kPath, "Waypost")["Sentences"], c.value) << "never written back";
     }
 }
 
@@ -69,12 +69,11 @@ TEST(SettingsTest, KeysAreParsedLimitedAndWrittenBack) {
         LoadSettings(kPath);
         EXPECT_EQ(SerialLineSelected(), c.serialLine) << c.key << "=" << c.value;
         EXPECT_EQ(*c.setting, c.expected) << c.key << "=" << c.value;
-        EXPECT_EQ(standin::ProfileValue(kPath, "Waypost", c.key), c.written) << c.key << "=" << c.value;
+        EXPECT_EQ(standin::ProfileSection(kPath, "Waypost")[c.key], c.written) << c.key << "=" << c.value;
         EXPECT_EQ(std::string(devicePath + kDevicePrefixLength),
                   c.key == std::string("Port") ? c.written : "COM1")
             << c.value;
-        EXPECT_EQ(standin::CallsOf({"CreateFileA"}), std::vector<std::string>())
-            << "the loader opens nothing";
+        EXPECT_TRUE(standin::CallsOf({"CreateFileA"}).empty()) << "the loader opens nothing";
     }
 }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <numeric>
 #include <thread>
 
 #include "module_run.h"
@@ -22,10 +23,8 @@ constexpr auto kBound = std::chrono::seconds(60);
 
 // The lines sent on the serial line or to the relay.
 std::vector<std::string> LinesSent() {
-    std::string text = standin::Written();
-    for (const std::string& sent : fakehost::RelayTexts()) {
-        text += sent;
-    }
+    const std::vector<std::string> relayed = fakehost::RelayTexts();
+    const std::string text = std::accumulate(relayed.begin(), relayed.end(), standin::Written());
     std::vector<std::string> lines;
     for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
         lines.push_back(text.substr(at, end - at));
@@ -74,10 +73,8 @@ TEST(ThreadsTest, EverySentenceFromOneWholeSampleAndShutDownEndsTheThread) {
             for (uint32_t clockId : {0x05u, 0x06u, 0x07u}) {
                 fakehost::SetValue(clockId, static_cast<double>((frame / 3) % 24));
             }
-            standin::S().tickCount = static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                            std::chrono::steady_clock::now() - start)
-                                                            .count() *
-                                                        kTimeScale);
+            const auto elapsed = std::chrono::steady_clock::now() - start;
+            standin::S().tickCount = static_cast<DWORD>(elapsed / std::chrono::milliseconds(1) * kTimeScale);
             FrameHook(0, 0);
             if (!output.joinable() && standin::S().threadsCreated == 1) {
                 output = std::thread([] { standin::S().lastThreadStart(nullptr); });
