@@ -245,7 +245,7 @@ def summarize_altitudes(found, samples):
     say("[demo] summary: GDL 90 pressure altitude: %d reports, largest difference %.1f ft from the altitude served" % (
         len(pressure), max(pressure, default=0)))
     say("[demo] summary: GDL 90 geometric altitude: %d reports, largest difference %.2f m from the height above the "
-        "ellipsoid (the altitude served plus EGM96's %.1f to %.1f m)" % (
+        "ellipsoid (the altitude served plus EGM96's %.2f to %.2f m)" % (
             len(heights), max(heights, default=0), min(undulations, default=0), max(undulations, default=0)))
     return bool(pressure and heights) and max(pressure) <= 25 and max(heights) <= 2
 
