@@ -88,6 +88,14 @@ inline int32_t RoundToInt32(double value) {
     return TruncateToInt32(value < 0.0 ? value - 0.5 : value + 0.5);
 }
 
+// A bearing rounded to units of 1/unitsPerDegree degree and wrapped into one turn: 0 up to 360 units per
+// degree, so that one that rounds to a full circle is 0.
+inline int32_t RoundedBearing(double degrees, int32_t unitsPerDegree) {
+    const int32_t turn = 360 * unitsPerDegree;
+    const int32_t units = RoundToInt32(degrees * unitsPerDegree) % turn;
+    return units < 0 ? units + turn : units;
+}
+
 // The host counts bank positive with the left wing down and pitch positive with the nose down; the network
 // formats want roll to the right and pitch up positive.
 inline double RollRightDegrees(const NavSnapshot& s) {

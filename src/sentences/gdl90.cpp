@@ -55,8 +55,7 @@ constexpr int32_t kSerialLength = 8;
 constexpr int32_t kLongNameLength = 16;
 const char kLongName[] = "Waypost sim GPS";
 constexpr uint32_t kCapabilityEllipsoidAltitude = 0; // bit 0 clear: the geometric altitude is above WGS-84
-constexpr int32_t kTenthsPerCircle = 3600;
-constexpr int32_t kMaxAngleTenths = 1800; // receivers reject roll and pitch beyond
+constexpr int32_t kMaxAngleTenths = 1800;            // receivers reject roll and pitch beyond
 constexpr uint16_t kAngleUnknown = 0x7FFF;
 constexpr uint16_t kHeadingUnknown = 0xFFFF;
 constexpr int32_t kMaxAirspeedKnots = 0xFFFE;
@@ -250,10 +249,8 @@ int32_t AppendGdl90Ahrs(char* out, const NavSnapshot& s) {
     uint8_t message[12] = {kExtensionId, kAhrsSubId};
     Put16(message + 2, AhrsAngle(RollRightDegrees(s)));
     Put16(message + 4, AhrsAngle(PitchUpDegrees(s)));
-    const int32_t heading = RoundToInt32(s.headingTrue * 10.0) % kTenthsPerCircle;
-    Put16(message + 6, std::isfinite(s.headingTrue)
-                           ? static_cast<uint32_t>(heading < 0 ? heading + kTenthsPerCircle : heading)
-                           : kHeadingUnknown);
+    Put16(message + 6, std::isfinite(s.headingTrue) ? static_cast<uint32_t>(RoundedBearing(s.headingTrue, 10))
+                                                    : kHeadingUnknown);
     Put16(message + 8, std::isfinite(s.airspeedValue)
                            ? static_cast<uint32_t>(Limit(RoundToInt32(s.airspeedValue), 0, kMaxAirspeedKnots))
                            : kAirspeedUnknown);

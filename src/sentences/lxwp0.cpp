@@ -12,7 +12,6 @@
 namespace {
 
 constexpr int32_t kFieldSize = 16; // the widest field, "-2147483647.99", and its terminator
-constexpr int32_t kWholeCircle = 360;
 
 typedef char Field[kFieldSize];
 
@@ -29,8 +28,7 @@ void DecimalField(Field field, double value, int32_t decimals) {
 void BearingField(Field field, double degrees) {
     field[0] = '\0';
     if (!std::isnan(degrees)) {
-        const int32_t whole = RoundToInt32(degrees) % kWholeCircle;
-        std::snprintf(field, kFieldSize, "%d", whole < 0 ? whole + kWholeCircle : whole);
+        std::snprintf(field, kFieldSize, "%d", RoundedBearing(degrees, 1));
     }
 }
 
